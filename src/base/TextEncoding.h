@@ -1,0 +1,33 @@
+#pragma once
+// Conversions between the program's UTF-8 text and the 8-bit texts it meets at its edges: Windows-1252 (ALC
+// text, zip entry names, files without a byte-order mark) and Latin-1 (byte streams whose bytes are taken as
+// the characters of the same code).
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zelto {
+
+// Windows-1252 bytes to UTF-8. The five codes that Windows-1252 leaves unassigned (81h, 8Dh, 8Fh, 90h, 9Dh)
+// become the control characters of the same code, as the Windows conversion does.
+std::string Cp1252ToUtf8(std::string_view bytes);
+// UTF-8 to Windows-1252; a character without a Windows-1252 code, and every byte of a malformed sequence,
+// becomes `replacement`.
+std::string Utf8ToCp1252(std::string_view text, char replacement = '?');
+
+// Each byte becomes the character U+0000..U+00FF of the same code.
+std::string Latin1ToUtf8(std::string_view bytes);
+// Each character becomes the byte of its code; a character above U+00FF, and every byte of a malformed
+// sequence, becomes `replacement`.
+std::string Utf8ToLatin1(std::string_view text, char replacement = '?');
+
+// The text of an 8-bit text file: a UTF-8 byte-order mark selects UTF-8, a UTF-16 one (LE or BE) UTF-16;
+// without one the bytes are Windows-1252. The mark itself is dropped.
+std::string TextFileToUtf8(std::string_view bytes);
+
+// Reads the character at `pos` and moves `pos` past it. A malformed or cut sequence yields false and moves
+// past one byte. `pos` must lie inside the text.
+bool NextUtf8CodePoint(std::string_view text, std::size_t& pos, char32_t& codePoint);
+void AppendUtf8(std::string& out, char32_t codePoint);
+
+}  // namespace zelto

@@ -1,0 +1,241 @@
+#include "vars/uGadgetVars.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/NumberText.h"
+#include "base/TextEncoding.h"
+#include "vars/SingleFloat.h"
+
+namespace zelto {
+
+// ---- full names
+
+bool ParseFullName(std::string_view AFullName, TFullNameParts& AParts) {
+    std::string s(AFullName);
+    const std::size_t dot = s.find('.');
+    if (s.empty() || dot == std::string::npos) return false;
+    if (s[0] != 'c' && s[0] != 'C') return false;
+    int32_t nad = 0;
+    if (!TryParseWholeNumber(std::string_view(s).substr(1, dot - 1), nad)) return false;
+
+    std::string writeValue;
+    const std::size_t eq = s.find('=');
+    if (eq != std::string::npos) {
+        writeValue = s.substr(eq + 1);
+        s.erase(eq);
+        if (!IsDecimalNumberText(writeValue)) writeValue.clear();
+        // "c5.x\=3": a backslash right before the "=" escapes nothing and is dropped. Only the first
+        // backslash of the text is looked at.
+        if (eq > 0 && s.find('\\') == eq - 1) s.erase(eq - 1);
+    }
+
+    std::string name = s.substr(dot + 1);
+    int32_t index = -1;
+    const std::size_t l = name.find('[');
+    const std::size_t r = name.find(']');
+    if (l != std::string::npos && r != std::string::npos && r > l + 1) {
+        int32_t n = 0;
+        if (TryParseWholeNumber(std::string_view(name).substr(l + 1, r - l - 1), n) && n >= 0) {
+            index = n;
+            name.erase(l, r - l + 1);
+        }
+    }
+
+    AParts.NAD = nad;
+    AParts.Name = std::move(name);
+    AParts.ArrayIndex = index;
+    AParts.WriteValue = std::move(writeValue);
+    return true;
+}
+
+std::string BuildFullName(int32_t ANAD, const TZeltoVar& AVar) {
+    std::string s = "c" + std::to_string(ANAD) + "." + AVar.Name();
+    if (AVar.IsArray()) s += "[" + std::to_string(AVar.ArrayIndex()) + "]";
+    return s;
+}
+
+// ---- write texts
+
+std::optional<Variant> WriteTextToValue(std::string_view AText, TZeltoVarTyp Typ) {
+    if (Typ == vtReal) {
+        double d = 0;
+        float f = 0;
+        if (!TryParseDecimalNumber(AText, d) || !TryDoubleToSingle(d, f)) return std::nullopt;
+        const double magnitude = std::fabs(static_cast<double>(f));
+        if (f != 0 && !(magnitude >= 1.5e-45 && magnitude <= 3.4e38)) return std::nullopt;
+        return Variant(static_cast<double>(f));
+    }
+    int32_t n = 0;
+    if (VarTypTransferBytes(Typ) == 0 || !TryParseWholeNumber(AText, n)) return std::nullopt;
+    switch (Typ) {
+    case vtBit:
+        if (n < 0 || n > 1) return std::nullopt;
+        return Variant(static_cast<uint8_t>(n));
+    case vtWord:
+        if (n < 0 || n > 65535) return std::nullopt;
+        return Variant(static_cast<uint16_t>(n));
+    case vtInt:
+        if (n < -32768 || n > 32767) return std::nullopt;
+        return Variant(static_cast<int16_t>(n));
+    default: return Variant(n);
+    }
+}
+
+// ---- TGadgetVar
+
+TGadgetVar::TGadgetVar(std::string AFullName, std::string AName, int32_t aNAD, int32_t AArrayIndex,
+                       std::string AWriteValue)
+    : fName(std::move(AName)),
+      fFullName(std::move(AFullName)),
+      fArrayIndex(AArrayIndex),
+      fNAD(aNAD),
+      fReadReq(true),
+      fWriteReq(!AWriteValue.empty()),
+      fWriteValue(std::move(AWriteValue)) {}
+
+TGadgetVar::TGadgetVar(const std::string& AFullName) {
+    TFullNameParts parts;
+    if (!ParseFullName(AFullName, parts)) return;
+    fFullName = AFullName;
+    fName = std::move(parts.Name);
+    fNAD = parts.NAD;
+    fArrayIndex = parts.ArrayIndex;
+    fWriteValue = std::move(parts.WriteValue);
+    fReadReq = true;
+    fWriteReq = !fWriteValue.empty();
+}
+
+void TGadgetVar::SetZeltoVar(TZeltoVar* V) {
+    fZeltoVar = V;
+    if (V == nullptr) return;
+    if (IsArray()) V->SetArrayIndex(fArrayIndex);
+    if (fWriteReq) {
+        if (const std::optional<Variant> value = WriteTextToValue(fWriteValue, V->Typ())) V->SetValue(*value);
+    }
+}
+
+// ---- TGadgetVarList
+
+void TGadgetVarList::ClearZeltoVarReferences() {
+    for (TGadgetVar* g : FItems)
+        if (g != nullptr) g->SetZeltoVar(nullptr);
+}
+
+void TGadgetVarList::ClearZeltoVarReferencesByNAD(int32_t ANad) {
+    for (TGadgetVar* g : FItems)
+        if (g != nullptr && g->NAD() == ANad) g->SetZeltoVar(nullptr);
+}
+
+TGadgetVar* TGadgetVarList::GetByFullName(std::string_view AName) const {
+    for (TGadgetVar* g : FItems)
+        if (g != nullptr && g->FullName() == AName) return g;
+    return nullptr;
+}
+
+bool TGadgetVarList::AllTagsOk() const {
+    return std::all_of(FItems.begin(), FItems.end(), [](const TGadgetVar* g) { return g && g->ZeltoVar(); });
+}
+
+bool TGadgetVarList::ReadValueInt(int AIndex, int32_t& AValue) const {
+    try {
+        const TZeltoVar* v = Bound(GetItem(AIndex));
+        if (v == nullptr) return false;
+        AValue = v->ValueInt();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TGadgetVarList::ReadValueFloat(int AIndex, double& AValue) const {
+    try {
+        const TZeltoVar* v = Bound(GetItem(AIndex));
+        if (v == nullptr) return false;
+        AValue = v->ValueFloat();
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TGadgetVarList::ReadNumValueOf(const TGadgetVar* AItem, double& AValue) {
+    try {
+        const TZeltoVar* v = AItem != nullptr ? AItem->ZeltoVar() : nullptr;
+        if (v == nullptr) return false;
+        AValue = v->Typ() == vtReal ? v->ValueFloat() : static_cast<double>(v->ValueInt());
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool TGadgetVarList::ReadNumValue(int AIndex, double& AValue) const { return ReadNumValueOf(GetItem(AIndex), AValue); }
+
+bool TGadgetVarList::ReadNumValue(std::string_view AVariable, double& AValue) const {
+    return ReadNumValueOf(GetByFullName(AVariable), AValue);
+}
+
+bool TGadgetVarList::ReadString(std::string_view AVariable, int /*ALength*/, std::string& AValue) const {
+    AValue = "?";
+    try {
+        const TGadgetVar* g = GetByFullName(AVariable);
+        const TZeltoVar* v = Bound(g);
+        if (v == nullptr) return false;
+        constexpr std::size_t kBufferSize = 1024;
+        const TByteStream& stream = v->Stream();
+        const std::size_t limit = std::min<std::size_t>(
+            {kBufferSize, stream.size(), static_cast<std::size_t>(std::max<int32_t>(g->StreamByteCount(), 0))});
+        std::string bytes;
+        for (std::size_t i = 0; i < limit && stream[i] != 0; ++i) bytes += static_cast<char>(stream[i]);
+        AValue = Latin1ToUtf8(bytes);
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+std::optional<TByteStream> TGadgetVarList::ReadToStream(std::string_view AVariable) const {
+    try {
+        const TGadgetVar* g = GetByFullName(AVariable);
+        const TZeltoVar* v = Bound(g);
+        if (v == nullptr || v->Stream().size() != static_cast<std::size_t>(std::max<int32_t>(g->StreamByteCount(), 0)) ||
+            g->StreamByteCount() < 0)
+            return std::nullopt;
+        return v->Stream();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+void TGadgetVarList::WriteString(std::string_view AVariable, std::string_view AValue) {
+    try {
+        TGadgetVar* g = GetByFullName(AVariable);
+        TZeltoVar* v = Bound(g);
+        if (v == nullptr) return;
+        g->SetWriteReq(false);
+        v->SetWriteReq(false);
+        const std::string bytes = Utf8ToLatin1(AValue, '?');
+        v->Stream().assign(bytes.begin(), bytes.end());
+        v->Stream().push_back(0);
+        g->SetWriteReq(true);
+    } catch (const std::exception&) {
+        // The string accessors drop their errors.
+    }
+}
+
+void TGadgetVarList::WriteNumValueOf(TGadgetVar* AItem, const Variant& AValue) {
+    TZeltoVar* v = AItem != nullptr ? AItem->ZeltoVar() : nullptr;
+    if (v == nullptr) return;
+    v->ValueForPLC(AValue);
+    AItem->SetWriteValue(FormatGeneral(AValue.AsDouble()));
+    AItem->SetWriteReq(true);
+}
+
+void TGadgetVarList::WriteNumValue(int AIndex, const Variant& AValue) { WriteNumValueOf(GetItem(AIndex), AValue); }
+
+void TGadgetVarList::WriteNumValue(std::string_view AVariable, const Variant& AValue) {
+    WriteNumValueOf(GetByFullName(AVariable), AValue);
+}
+
+}  // namespace zelto
