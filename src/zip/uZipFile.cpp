@@ -5,6 +5,7 @@
 #include <istream>
 #include <ostream>
 
+#include "base/TextEncoding.h"
 #include "zip/uDosDateTime.h"
 
 namespace zelto {
@@ -15,7 +16,9 @@ constexpr uint16_t kMethodDeflate = 8;
 constexpr uint16_t kFlagDataDescriptor = 0x0008;
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 
-std::string Quoted(const std::string& name) { return "\"" + name + "\""; }
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+// An entry name (8-bit in the archive) quoted for a message.
+std::string QuotedEntry(const std::string& name) { return Quoted(Cp1252ToUtf8(name)); }
 
 uint16_t Length16(const std::string& s, const char* what) {
     if (s.size() > 0xFFFF) throw EZipFileError(std::string(what) + " is longer than 65535 bytes.");
@@ -29,8 +32,9 @@ uint32_t Position32(uint64_t position) {
 
 // The first `length` bytes of a string that a local header announces; a string held shorter than its
 // length (an entry cut short when it was read) cannot be written.
-std::string_view Announced(const std::string& s, uint32_t length, const std::string& name) {
-    if (s.size() < length) throw EZipFileError("Entry " + Quoted(name) + " is cut short and cannot be written.");
+std::string_view Announced(const std::string& s, uint32_t length, const TLocalFile& f) {
+    if (f.CutShort || s.size() < length)
+        throw EZipFileError("Entry " + QuotedEntry(f.filename) + " is cut short and cannot be written.");
     return std::string_view(s).substr(0, length);
 }
 
@@ -71,10 +75,12 @@ void TZipFile::LoadFromStream(std::istream& zipFileStream) {
         TLocalFile& f = Files.emplace_back();
         CentralDirectory.emplace_back();
         f.LocalFileHeaderSignature = value;
+        in.ResetShortRead();
         f.CommonFileHeader = in.ReadCommonFileHeader();
         f.filename = in.ReadBytes(f.CommonFileHeader.FilenameLength);
         f.extrafield = in.ReadBytes(f.CommonFileHeader.ExtraFieldLength);
         f.CompressedData = in.ReadBytes(f.CommonFileHeader.CompressedSize);
+        f.CutShort = in.ShortRead();
         value = in.ReadU32();
     }
 
@@ -121,14 +127,12 @@ std::string TZipFile::GetUncompressed(int i) const {
     const TCommonFileHeader& h = f.CommonFileHeader;
     // Sizes are checked against what is really held before any memory is taken for the result.
     if (h.UncompressedSize > kMaxUncompressedSize)
-        throw EZipFileError("Entry " + Quoted(f.filename) + " announces " + std::to_string(h.UncompressedSize) +
+        throw EZipFileError("Entry " + QuotedEntry(f.filename) + " announces " + std::to_string(h.UncompressedSize) +
                             " bytes, more than the 64 MiB that are unpacked.");
-    if (f.CompressedData.size() < h.CompressedSize)
-        throw EZipFileError("Entry " + Quoted(f.filename) + " is cut short: " +
-                            std::to_string(f.CompressedData.size()) + " of " +
-                            std::to_string(h.CompressedSize) + " bytes are present.");
+    if (f.CutShort || f.CompressedData.size() < h.CompressedSize)
+        throw EZipFileError("Entry " + QuotedEntry(f.filename) + " is cut short: the archive ends inside it.");
     if ((h.GeneralPurposeBitFlag & kFlagDataDescriptor) != 0 && h.CompressedSize == 0)
-        throw EZipFileError("Entry " + Quoted(f.filename) +
+        throw EZipFileError("Entry " + QuotedEntry(f.filename) +
                             " keeps its sizes in a data descriptor, which is not read.");
 
     // Every entry is decoded as deflate data; the method field is not consulted.
@@ -136,7 +140,7 @@ std::string TZipFile::GetUncompressed(int i) const {
         InflateBytes(std::string_view(f.CompressedData).substr(0, h.CompressedSize), h.UncompressedSize);
     // A short result is refused even when the stored CRC happens to be that of no bytes (0).
     if (result.size() < h.UncompressedSize || ZipCRC32(result) != h.Crc32)
-        throw EZipFileCRCError("CRC Error in " + Quoted(f.filename) + ".");
+        throw EZipFileCRCError("CRC Error in " + QuotedEntry(f.filename) + ".");
     return result;
 }
 
@@ -185,7 +189,7 @@ TDateTime TZipFile::GetDateTime(int i) const {
     const uint32_t dos = Files[static_cast<size_t>(i)].CommonFileHeader.LastModFileTimeDate;
     if (dos == 0) return 0;
     const auto value = DosDateTimeToDateTime(dos);
-    if (!value) throw EZipFileError("Entry " + Quoted(GetName(i)) + " carries an invalid date-time.");
+    if (!value) throw EZipFileError("Entry " + QuotedEntry(GetName(i)) + " carries an invalid date-time.");
     return *value;
 }
 
@@ -222,9 +226,9 @@ std::string TZipFile::ArchiveBytes(uint64_t startPosition) {
         if (f.LocalFileHeaderSignature != kLocalFileHeaderSignature) continue;
         const TCommonFileHeader& h = f.CommonFileHeader;
         w.WriteCommonFileHeader(h);
-        w.WriteBytes(Announced(f.filename, h.FilenameLength, f.filename));
-        w.WriteBytes(Announced(f.extrafield, h.ExtraFieldLength, f.filename));
-        w.WriteBytes(Announced(f.CompressedData, h.CompressedSize, f.filename));
+        w.WriteBytes(Announced(f.filename, h.FilenameLength, f));
+        w.WriteBytes(Announced(f.extrafield, h.ExtraFieldLength, f));
+        w.WriteBytes(Announced(f.CompressedData, h.CompressedSize, f));
     }
     const uint64_t centralStart = startPosition + out.size();
     for (const TFileHeader& c : CentralDirectory) {

@@ -7,6 +7,7 @@ namespace zelto {
 uint64_t TZipByteReader::ReadLittleEndian(int width) {
     unsigned char bytes[4] = {0, 0, 0, 0};
     fStream.read(reinterpret_cast<char*>(bytes), width);
+    if (fStream.gcount() < width) fShortRead = true;
     uint64_t v = 0;
     for (int i = width - 1; i >= 0; --i) v = (v << 8) | bytes[i];
     return v;
@@ -22,6 +23,7 @@ std::string TZipByteReader::ReadBytes(uint64_t count) {
         fStream.read(s.data() + have, static_cast<std::streamsize>(want));
         const auto got = static_cast<size_t>(fStream.gcount());
         if (got < want) {
+            fShortRead = true;
             s.resize(have + got);
             break;
         }

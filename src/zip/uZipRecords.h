@@ -41,6 +41,9 @@ struct TLocalFile {
     std::string filename;
     std::string extrafield;
     std::string CompressedData;
+    // The stream ended inside this entry when it was read: its header fields past the end read as zero and
+    // its byte strings are shorter than announced. Such an entry cannot be unpacked or written.
+    bool CutShort = false;
 };
 
 // One central directory record: 46 bytes, then name, extra field and comment.
@@ -84,10 +87,14 @@ public:
     TCommonFileHeader ReadCommonFileHeader();
     // True when no byte is left to read.
     bool AtEnd();
+    // True when a read since the last ResetShortRead came up short.
+    bool ShortRead() const { return fShortRead; }
+    void ResetShortRead() { fShortRead = false; }
 
 private:
     uint64_t ReadLittleEndian(int width);
     std::istream& fStream;
+    bool fShortRead = false;
 };
 
 // Appends little-endian fields to a byte string.
