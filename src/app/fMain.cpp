@@ -1,0 +1,227 @@
+#include "app/fMain.h"
+
+#include <filesystem>
+
+#include "log/uLog.h"
+#include "platform/uLocalAddress.h"
+#include "platform/uMimeTypes.h"
+#include "platform/uRegistry.h"
+#include "platform/uVersion.h"
+
+namespace zelto {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kProgramTitle = "ZeltoHttpServer";
+constexpr double kMsPerDay = 86400000.0;
+
+bool Contains(const std::string& text, const char* part) { return text.find(part) != std::string::npos; }
+
+// A login carries a user name and a password, and no variable whose name ends in "password".
+bool IsLoginRequest(const std::string& params) {
+    return Contains(params, "username=") && Contains(params, "password=") && !Contains(params, ".password=");
+}
+
+// True when path lies inside (or is) folder; both canonical.
+bool IsInside(const fs::path& path, const fs::path& folder) {
+    auto p = path.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+        if (f->empty()) continue;  // the trailing separator of a folder path
+        if (p == path.end() || *p != *f) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
+    : fOptions(std::move(options)),
+      fFactory(std::move(factory)),
+      fProgramDir(fOptions.ProgramDir.empty() ? ExecutableDir() : fOptions.ProgramDir),
+      IdHTTPServer1([this](const THttpRequestInfo& rq, THttpResponseInfo& rs) { IdHTTPServer1CommandGet(rq, rs); },
+                    fOptions.Limits) {
+    if (fOptions.SettingsRoot.empty()) fOptions.SettingsRoot = DefaultSettingsRoot();
+    IdHTTPServer1.SetBindAddress(fOptions.BindAddress);
+}
+
+TfmMain::~TfmMain() { FormDestroy(); }
+
+void TfmMain::ShowMessage(const std::string& text) {
+    if (OnShowMessage) OnShowMessage(text);
+}
+
+void TfmMain::FormCreate() {
+    fCreated = true;
+    fServerStartedAt = Now();
+    // The wake-up from a second copy is wired by the main block (CheckSingleInstance) before this runs.
+    {
+        std::lock_guard<std::mutex> lock(fFieldsMutex);
+        fLocalIp = FirstLocalIPv4();
+    }
+    fTimerRunning = false;
+    fZeltoServer = fFactory ? fFactory(*this) : nullptr;
+    // Lock is a member and exists from construction on, before the listener can call the handler.
+    try {
+        LoadSettings();
+        fSettingsLoaded = true;
+    } catch (const std::exception& e) {
+        // The rest of start-up is skipped: the program runs on without a listener.
+        ShowMessage(e.what());
+        return;
+    }
+    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(fOptions.AdapterOverride.value_or(QLinkNetworkAdapter()));
+    fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
+    IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
+    try {
+        IdHTTPServer1.Start();
+    } catch (const EHttpListenerError& e) {
+        fListenerError = e.what();
+        ShowMessage(e.what());
+    }
+    // Older than the display's ten seconds of recent activity, so that it starts idle.
+    fReqTimestamp = Now() - 11000.0 / kMsPerDay;
+}
+
+void TfmMain::FormDestroy() {
+    if (!fCreated) return;
+    fCreated = false;
+    // Settings that could not be loaded are not saved: saving would replace the stored values with defaults.
+    if (fSettingsLoaded) {
+        try {
+            SaveSettings();
+        } catch (const std::exception& e) {
+            ShowMessage(e.what());
+        }
+    }
+    IdHTTPServer1.Stop();  // no request is in the handler once this returns
+    fZeltoServer.reset();
+}
+
+void TfmMain::LoadSettings() {
+    TRegistry reg(fOptions.SettingsRoot);
+    if (reg.OpenKey(kSettingsKey, false)) {
+        TWindowGeometry g = Geometry;
+        if (reg.ValueExists("Top")) g.Top = reg.ReadInteger("Top");
+        if (reg.ValueExists("Left")) g.Left = reg.ReadInteger("Left");
+        if (reg.ValueExists("Width")) g.Width = reg.ReadInteger("Width");
+        if (reg.ValueExists("Height")) g.Height = reg.ReadInteger("Height");
+        Geometry.Top = g.Top;
+        Geometry.Left = g.Left;
+        Geometry.Width = g.Width;
+        Geometry.Height = g.Height;
+        if (reg.ValueExists("Maximized") && reg.ReadInteger("Maximized") == 1) Geometry.Maximized = true;
+        if (reg.ValueExists("QLinkPassword")) SetQLinkPassword(reg.ReadString("QLinkPassword"));
+        if (reg.ValueExists("LogToFile")) MyLog.Enabled = reg.ReadBool("LogToFile");
+        if (reg.ValueExists("Port")) fHttpPort = static_cast<uint16_t>(reg.ReadInteger("Port") & 0xFFFF);
+        reg.CloseKey();
+    }
+    // The sibling's adapter choice is read whether or not the program's own key exists.
+    if (reg.OpenKey(kSiblingSettingsKey, false)) {
+        if (reg.ValueExists("EthernetAdapterID")) SetQLinkNetworkAdapter(reg.ReadString("EthernetAdapterID"));
+        reg.CloseKey();
+    }
+}
+
+void TfmMain::SaveSettings() {
+    TRegistry reg(fOptions.SettingsRoot);
+    if (!reg.OpenKey(kSettingsKey, true)) {
+        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSettingsKey));
+    }
+    reg.WriteInteger("Top", Geometry.Top);
+    reg.WriteInteger("Left", Geometry.Left);
+    reg.WriteInteger("Width", Geometry.Width);
+    reg.WriteInteger("Height", Geometry.Height);
+    reg.WriteBool("Maximized", Geometry.Maximized);
+    reg.WriteString("QLinkPassword", QLinkPassword());
+    reg.WriteBool("LogToFile", MyLog.Enabled);
+    reg.WriteInteger("Port", fHttpPort);
+    reg.CloseKey();
+    if (!reg.OpenKey(kSiblingSettingsKey, true)) {
+        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey));
+    }
+    reg.WriteString("EthernetAdapterID", QLinkNetworkAdapter());
+    reg.CloseKey();
+}
+
+std::optional<std::string> TfmMain::ResolveFile(const std::string& document) const {
+    if (document.find('\0') != std::string::npos) return std::nullopt;
+    for (const auto& segment : fs::path(document)) {
+        if (segment == "..") return std::nullopt;  // never climbs, whatever the folders are
+    }
+    std::error_code ec;
+    const fs::path folder = fs::canonical(fProgramDir, ec);
+    if (ec) return std::nullopt;
+    // The folder's path followed by the document as it stands (links followed).
+    const fs::path file = fs::canonical(fs::path(fProgramDir + document), ec);
+    if (ec || !fs::is_regular_file(file, ec) || !IsInside(file, folder)) return std::nullopt;
+    // The log records every client's request text; it is not for clients to read.
+    const fs::path log = fs::weakly_canonical(MyLog.LogFile(), ec);
+    if (!ec && file == log) return std::nullopt;
+    return file.string();
+}
+
+void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THttpResponseInfo& AResponseInfo) {
+    std::lock_guard<std::mutex> lock(Lock);
+    ++fReqCount;
+    fReqTimestamp = Now();
+    {
+        std::lock_guard<std::mutex> fields(fFieldsMutex);
+        fLastReqUrl = ARequestInfo.ClientIp;
+        fLocalIp = ARequestInfo.LocalIp;
+    }
+    const std::string& params = ARequestInfo.Params;
+    if (params.empty()) {
+        MyLog.AddLog("File request from " + ARequestInfo.ClientIp + ": " + ARequestInfo.Document);
+        if (const auto file = ResolveFile(ARequestInfo.Document)) {
+            AResponseInfo.ContentType = ContentTypeOfFile(*file);
+            AResponseInfo.ContentStream = std::make_unique<TContentFile>(*file);
+        } else {
+            AResponseInfo.ResponseNo = 404;
+            AResponseInfo.ContentText = "The requested URL " + ARequestInfo.Document + " was not found on this server.";
+        }
+    } else if (IsLoginRequest(params)) {
+        MyLog.AddLog("Login request from " + ARequestInfo.ClientIp + ": " + params);
+        AResponseInfo.ContentType = "text/html";
+        AResponseInfo.ContentText = "1";  // every login is accepted
+    } else {
+        MyLog.AddLog("HTTP request from " + ARequestInfo.ClientIp + ": " + params);
+        if (!fZeltoServer) {
+            AResponseInfo.ResponseNo = 503;
+            AResponseInfo.ContentType = "text/plain";
+            AResponseInfo.ContentText = "Request service not available";
+            return;
+        }
+        fZeltoServer->SetPassword(QLinkPassword());  // a password changed meanwhile applies from now on
+        AResponseInfo.ContentType = "text/xml";
+        AResponseInfo.ContentText = fZeltoServer->ReadVars(params);
+    }
+}
+
+TRequestStatus TfmMain::RequestStatus() const {
+    std::lock_guard<std::mutex> lock(fFieldsMutex);
+    return TRequestStatus{fReqCount, fReqTimestamp, fLastReqUrl, fLocalIp};
+}
+
+std::string TfmMain::QLinkPassword() const {
+    std::lock_guard<std::mutex> lock(fFieldsMutex);
+    return fQLinkPassword;
+}
+
+void TfmMain::SetQLinkPassword(const std::string& password) {
+    std::lock_guard<std::mutex> lock(fFieldsMutex);
+    fQLinkPassword = password;
+}
+
+std::string TfmMain::QLinkNetworkAdapter() const {
+    std::lock_guard<std::mutex> lock(fFieldsMutex);
+    return fQLinkNetworkAdapter;
+}
+
+void TfmMain::SetQLinkNetworkAdapter(const std::string& id) {
+    std::lock_guard<std::mutex> lock(fFieldsMutex);
+    fQLinkNetworkAdapter = id;
+}
+
+}  // namespace zelto

@@ -1,0 +1,125 @@
+#pragma once
+// The main window's logic without its widgets: start-up (FormCreate), shutdown (FormDestroy), the settings
+// (LoadSettings, SaveSettings) and the HTTP request handler (IdHTTPServer1CommandGet). The desktop shell
+// shows this state; the headless runner drives it alone.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "app/uRequestService.h"
+#include "base/DateTime.h"
+#include "platform/uHttpListener.h"
+
+namespace zelto {
+
+// The settings keys of the program and of its sibling, which shares the Q-link adapter choice.
+inline constexpr const char* kSettingsKey = "\\Software\\Tessvik\\ZeltoHttpServer\\";
+inline constexpr const char* kSiblingSettingsKey = "\\Software\\Tessvik\\ZeltoComServer\\";
+inline constexpr uint16_t kDefaultHttpPort = 80;
+
+// The window's normal (restored) rectangle and whether it is maximized. Without a window these are the
+// designed values, read and written back unchanged.
+struct TWindowGeometry {
+    int32_t Top = 100;
+    int32_t Left = 100;
+    int32_t Width = 475;
+    int32_t Height = 340;
+    bool Maximized = false;
+};
+
+struct TMainOptions {
+    std::string SettingsRoot;                   // empty: the user's settings folder
+    std::string ProgramDir;                     // the folder files are served from; empty: the executable's
+    std::optional<uint16_t> PortOverride;       // --port: this run only, not saved
+    std::optional<std::string> AdapterOverride; // --adapter: this run only, not saved
+    std::string BindAddress = "0.0.0.0";
+    THttpLimits Limits;
+};
+
+// What the status display reads of the latest request (a copy).
+struct TRequestStatus {
+    int32_t ReqCount = 0;
+    TDateTime ReqTimestamp = 0;
+    std::string LastReqUrl;  // client IP of the latest request
+    std::string LocalIp;
+};
+
+class TfmMain : public IMainWindowState {
+public:
+    explicit TfmMain(TMainOptions options = {}, TRequestServiceFactory factory = CreateRequestService);
+    ~TfmMain() override;  // FormDestroy when it has not run
+    TfmMain(const TfmMain&) = delete;
+    TfmMain& operator=(const TfmMain&) = delete;
+
+    // Start-up steps in their order. A failure is shown through OnShowMessage: invalid settings skip the rest
+    // (no listener), a port that cannot be opened leaves the program without a listener.
+    void FormCreate();
+    // Shutdown: saves the settings, stops the listener, frees the request service.
+    void FormDestroy();
+    // Reads the settings into the fields, the log and the listener's port. Throws ERegistryException
+    // ("Invalid data type for '<name>'") for a value of the wrong type.
+    void LoadSettings();
+    // Writes the geometry and the settings. Throws ERegistryException when they cannot be written.
+    void SaveSettings();
+
+    // The request handler, called by the listener on the connection's thread.
+    void IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THttpResponseInfo& AResponseInfo);
+
+    // Shows a message to the user (a message box in the window, stderr headless).
+    std::function<void(const std::string&)> OnShowMessage;
+
+    // IMainWindowState
+    TDateTime ServerStartedAt() const override { return fServerStartedAt; }
+    int32_t ReqCount() const override { return fReqCount; }
+
+    TRequestStatus RequestStatus() const;
+    std::string Caption() const { return fCaption; }
+    bool ListenerActive() const { return IdHTTPServer1.Active(); }
+    uint16_t ListenerPort() const { return IdHTTPServer1.BoundPort(); }
+    const std::string& ListenerError() const { return fListenerError; }
+    bool SettingsLoaded() const { return fSettingsLoaded; }
+    IRequestService* ZeltoServer() const { return fZeltoServer.get(); }
+
+    // Settings as stored (the command-line overrides do not change them).
+    std::string QLinkPassword() const;
+    void SetQLinkPassword(const std::string& password);
+    std::string QLinkNetworkAdapter() const;
+    void SetQLinkNetworkAdapter(const std::string& id);
+    uint16_t HttpPort() const { return fHttpPort; }
+    void SetHttpPort(uint16_t port) { fHttpPort = port; }
+    TWindowGeometry Geometry;
+
+private:
+    void ShowMessage(const std::string& text);
+    // The file a document names, or nullopt when there is none to serve (missing, a folder, outside the
+    // program folder, or the log file).
+    std::optional<std::string> ResolveFile(const std::string& document) const;
+
+    TMainOptions fOptions;
+    TRequestServiceFactory fFactory;
+    std::string fProgramDir;
+
+    std::mutex Lock;  // one request at a time
+    bool fTimerRunning = false;
+    std::atomic<TDateTime> fServerStartedAt{0};
+    std::atomic<int32_t> fReqCount{0};
+    std::atomic<TDateTime> fReqTimestamp{0};
+    mutable std::mutex fFieldsMutex;  // the texts below, written by request threads, read by the display
+    std::string fLastReqUrl;
+    std::string fLocalIp;
+    std::string fQLinkPassword;
+    std::string fQLinkNetworkAdapter;
+    uint16_t fHttpPort = kDefaultHttpPort;
+    std::string fCaption;
+    std::string fListenerError;
+    bool fCreated = false;
+    bool fSettingsLoaded = false;
+    std::unique_ptr<IRequestService> fZeltoServer;
+    THttpListener IdHTTPServer1;  // declared last: stopped before the fields it serves are gone
+};
+
+}  // namespace zelto

@@ -1,0 +1,25 @@
+#pragma once
+// The program's command line.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelto {
+
+struct TCommandLine {
+    bool Headless = false;
+    bool Help = false;
+    bool Version = false;
+    std::optional<uint16_t> Port;
+    std::optional<std::string> Adapter;
+    std::string Error;  // non-empty when the arguments cannot be used
+};
+
+// Reads "--headless", "--port N", "--adapter ID", "--help", "--version" ("--port=N" and "--adapter=ID" too).
+TCommandLine ParseCommandLine(const std::vector<std::string>& args);
+
+// The text --help prints.
+std::string UsageText();
+
+}  // namespace zelto

@@ -1,0 +1,114 @@
+#pragma once
+// The HTTP listener: a general HTTP/1.1 server on Boost.Beast. Each connection runs on a thread of its own
+// and carries one request; the listener hands the request to a handler and sends what the handler set,
+// then closes the connection. Limits keep a bad or slow client from taking the server down: at most
+// MaxConnections at once (the next one gets 503), the request line and headers within HeaderLimit (414 or
+// 431), a body within BodyLimit (413), ReadDeadline for reading a whole request (408) and WriteDeadline
+// for sending a response. Only GET, HEAD and POST reach the handler (others get 405). Bodies are never
+// decompressed.
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace zelto {
+
+// What the listener hands the handler about one request.
+struct THttpRequestInfo {
+    std::string Command;   // "GET", "HEAD" or "POST"
+    std::string ClientIp;  // the peer's address
+    std::string LocalIp;   // the local address of the connection
+    std::string Document;  // the URL's path, percent-decoded, beginning with "/"
+    // The query exactly as received; for a POST form ("application/x-www-form-urlencoded") the body, then
+    // "&" and the query when there is one.
+    std::string Params;
+};
+
+// A file opened for sending: the handler opens it (so an error is the handler's), the listener sends it
+// whole and closes it.
+class TContentFile {
+public:
+    // Opens a regular file for reading; throws std::runtime_error ("Cannot open file "<path>". <reason>").
+    explicit TContentFile(const std::string& path);
+    ~TContentFile();
+    TContentFile(const TContentFile&) = delete;
+    TContentFile& operator=(const TContentFile&) = delete;
+    uint64_t Size() const { return fSize; }
+    int Release();  // hands the descriptor over; the object no longer closes it
+
+private:
+    int fFd = -1;
+    uint64_t fSize = 0;
+};
+
+// What the handler sets. Text is UTF-8; for "text/..." types the listener adds a charset ("us-ascii" for
+// text/xml, "ISO-8859-1" for the others) and sends the text in it (characters it cannot hold become "?").
+// A content text without a content type goes out as text/plain.
+struct THttpResponseInfo {
+    int ResponseNo = 200;
+    std::string ContentType;
+    std::string ContentText;
+    std::unique_ptr<TContentFile> ContentStream;  // sent instead of ContentText when set
+};
+
+// Called once per request, on the connection's thread; several calls may run at once. An exception that
+// escapes becomes status 500 with its message as the content text.
+using THttpHandler = std::function<void(const THttpRequestInfo&, THttpResponseInfo&)>;
+
+struct THttpLimits {
+    int MaxConnections = 64;
+    std::size_t HeaderLimit = 8 * 1024;
+    std::size_t BodyLimit = 1024 * 1024;
+    std::chrono::milliseconds ReadDeadline{10000};
+    std::chrono::milliseconds WriteDeadline{10000};
+};
+
+// A port that cannot be opened; the message is the one shown to the user.
+class EHttpListenerError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class THttpListener {
+public:
+    explicit THttpListener(THttpHandler handler, THttpLimits limits = {});
+    ~THttpListener();  // Stop
+    THttpListener(const THttpListener&) = delete;
+    THttpListener& operator=(const THttpListener&) = delete;
+
+    // The port Start opens (0 picks a free one; BoundPort tells which).
+    uint16_t DefaultPort() const { return fDefaultPort; }
+    void SetDefaultPort(uint16_t port) { fDefaultPort = port; }
+    // Address to listen on; all IPv4 addresses by default.
+    void SetBindAddress(const std::string& address) { fBindAddress = address; }
+
+    // Opens the port and starts accepting. Throws EHttpListenerError: "Could not bind socket. Address and
+    // port are already in use." when the port is taken, the system's text for other errors.
+    void Start();
+    // Stops accepting, drops idle connections and waits until no request is in the handler any more.
+    void Stop();
+    bool Active() const;
+    uint16_t BoundPort() const;
+    int ConnectionCount() const;  // connections being served now
+
+private:
+    struct TImpl;
+    THttpHandler fHandler;
+    THttpLimits fLimits;
+    uint16_t fDefaultPort = 80;
+    std::string fBindAddress = "0.0.0.0";
+    std::unique_ptr<TImpl> fImpl;
+};
+
+// "%41" becomes "A"; a "%" not followed by two hexadecimal digits stays as it is.
+std::string PercentDecode(const std::string& s);
+
+// UTF-8 text in a one-byte charset: 0x7F is the last character of us-ascii, 0xFF of ISO-8859-1; others "?".
+std::string Utf8ToSingleByte(const std::string& s, unsigned maxCodePoint);
+
+}  // namespace zelto
