@@ -3,8 +3,6 @@
 #include <cmath>
 #include <cstdio>
 
-#include "base/NumberText.h"
-
 namespace zelto {
 
 bool Variant::IsInteger() const {
@@ -26,24 +24,14 @@ double Variant::AsDouble() const {
     case TVariantKind::UInt16: return std::get<uint16_t>(fData);
     case TVariantKind::Int32: return std::get<int32_t>(fData);
     case TVariantKind::Double: return std::get<double>(fData);
-    case TVariantKind::Text: {
-        // A text converts when it is a number text ("." as the point, whatever the locale).
-        const std::string& t = std::get<std::string>(fData);
-        int32_t whole = 0;
-        if (TryParseWholeNumber(t, whole)) return whole;
-        double d = 0;
-        if (TryParseDecimalNumber(t, d)) return d;
-        throw EVariantError("Could not convert variant of type (String) into type (Double)");
-    }
     default: throw EVariantError("Could not convert variant to a number");
     }
 }
 
 int32_t Variant::AsInt32() const {
     if (IsInteger()) return static_cast<int32_t>(AsDouble());
-    if (Kind() != TVariantKind::Double && Kind() != TVariantKind::Text)
-        throw EVariantError("Could not convert variant to a number");
-    const double r = std::nearbyint(AsDouble());
+    if (Kind() != TVariantKind::Double) throw EVariantError("Could not convert variant to a number");
+    const double r = std::nearbyint(std::get<double>(fData));
     if (!(r >= -2147483648.0 && r <= 2147483647.0)) throw EVariantError("Variant value out of the 32-bit integer range");
     return static_cast<int32_t>(r);
 }

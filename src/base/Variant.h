@@ -32,11 +32,10 @@ public:
     bool IsNumber() const { return IsInteger() || Kind() == TVariantKind::Double; }
     bool IsText() const { return Kind() == TVariantKind::Text; }
 
-    // The value as a double; raises for a value that is not a number. A text counts as a number when it is a
-    // whole-number or decimal-number text (base/NumberText.h).
+    // The value as a double; raises for a value that is not a number.
     double AsDouble() const;
-    // The value as a 32-bit integer: integers unchanged, a double (or number text) rounded to the nearest
-    // (ties to even); raises for a value that is not a number or lies outside -2147483648..2147483647.
+    // The value as a 32-bit integer: integers unchanged, a double rounded to the nearest (ties to even);
+    // raises for a value that is not a number or lies outside -2147483648..2147483647.
     int32_t AsInt32() const;
     // The text of a text value; numbers in plain decimal ("." as the point), empty as "".
     std::string AsText() const;

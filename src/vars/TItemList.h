@@ -4,6 +4,7 @@
 // ClearWithoutFreeing). The request service owns its request variables; the proxy's read and write lists
 // borrow the same objects.
 #include <memory>
+#include <utility>
 #include <stdexcept>
 
 #include "base/TList.h"
@@ -18,6 +19,18 @@ public:
     explicit TItemList(TListOwnership ownership = TListOwnership::Owns) : fOwnership(ownership) {}
     TItemList(const TItemList&) = delete;
     TItemList& operator=(const TItemList&) = delete;
+    TItemList(TItemList&& other) noexcept : fOwnership(other.fOwnership), fItems(std::move(other.fItems)) {
+        other.fItems.ClearWithoutFreeing();
+    }
+    TItemList& operator=(TItemList&& other) noexcept {
+        if (this != &other) {
+            if (OwnsItems()) Clear();
+            fOwnership = other.fOwnership;
+            fItems = std::move(other.fItems);
+            other.fItems.ClearWithoutFreeing();
+        }
+        return *this;
+    }
     ~TItemList() {
         if (OwnsItems()) Clear();
     }

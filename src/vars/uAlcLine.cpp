@@ -49,45 +49,26 @@ int32_t ReadWholeColumn(std::string_view token) {
 bool ParseAlcLine(std::string_view line, TAlcLine& out) {
     out = TAlcLine{};
     std::string_view rest = line;
+    int32_t* const numbers[] = {&out.Address, &out.Flags, &out.Count, &out.Offset, &out.Size};
     for (int column = 1; column <= 9; ++column) {
         const std::string_view token = TakeToken(rest, column);
-        switch (column) {
-        case 1:
-            if (token == ";CPU" || token == ";Addr" || token.empty()) return true;
-            out.Address = ReadHexColumn(token);
-            if (out.Address == -1) return false;
-            break;
-        case 2:
-            out.Flags = ReadHexColumn(token);
-            if (out.Flags == -1) return false;
-            break;
-        case 3:
-            out.Count = ReadWholeColumn(token);
-            if (out.Count == -1) return false;
-            break;
-        case 4:
-            out.Offset = ReadWholeColumn(token);
-            if (out.Offset == -1) return false;
-            break;
-        case 5:
-            out.Size = ReadWholeColumn(token);
-            if (out.Size == -1) return false;
-            break;
-        case 6:
+        if (column == 1 && (token == ";CPU" || token == ";Addr" || token.empty())) return true;
+        if (column <= 5) {
+            // Address and flags are hexadecimal; count, offset and size whole numbers. -1 is refused.
+            int32_t& number = *numbers[column - 1];
+            number = column <= 2 ? ReadHexColumn(token) : ReadWholeColumn(token);
+            if (number == -1) return false;
+        } else if (column == 6) {
             out.Scope = StrToVarScope(token);
             if (out.Scope == vsNone) return false;
-            break;
-        case 7:
+        } else if (column == 7) {
             out.Typ = StrToVarTyp(token);
             if (out.Typ == vtNone) return false;
-            break;
-        case 8:
+        } else if (column == 8) {
             out.Name = std::string(token);
             if (out.Name.empty()) return false;
-            break;
-        default:
+        } else {
             out.Description = std::string(token);
-            break;
         }
     }
     out.IsVariable = true;

@@ -118,62 +118,59 @@ void TGadgetVar::SetZeltoVar(TZeltoVar* V) {
 // ---- TGadgetVarList
 
 void TGadgetVarList::ClearZeltoVarReferences() {
-    for (TGadgetVar* g : FItems)
+    for (TGadgetVar* g : *this)
         if (g != nullptr) g->SetZeltoVar(nullptr);
 }
 
 void TGadgetVarList::ClearZeltoVarReferencesByNAD(int32_t ANad) {
-    for (TGadgetVar* g : FItems)
+    for (TGadgetVar* g : *this)
         if (g != nullptr && g->NAD() == ANad) g->SetZeltoVar(nullptr);
 }
 
 TGadgetVar* TGadgetVarList::GetByFullName(std::string_view AName) const {
-    for (TGadgetVar* g : FItems)
+    for (TGadgetVar* g : *this)
         if (g != nullptr && g->FullName() == AName) return g;
     return nullptr;
 }
 
 bool TGadgetVarList::AllTagsOk() const {
-    return std::all_of(FItems.begin(), FItems.end(), [](const TGadgetVar* g) { return g && g->ZeltoVar(); });
+    return std::all_of(begin(), end(), [](const TGadgetVar* g) { return g && g->ZeltoVar(); });
 }
 
-bool TGadgetVarList::ReadValueInt(int AIndex, int32_t& AValue) const {
+namespace {
+TZeltoVar* Bound(const TGadgetVar* AItem) { return AItem != nullptr ? AItem->ZeltoVar() : nullptr; }
+
+// Runs a read accessor on the bound variable of an entry: false when the entry is missing or unbound, or
+// when reading raises; AValue is assigned only on success.
+template <typename T, typename Read>
+bool ReadBound(const TGadgetVar* AItem, T& AValue, Read read) {
     try {
-        const TZeltoVar* v = Bound(GetItem(AIndex));
+        const TZeltoVar* v = Bound(AItem);
         if (v == nullptr) return false;
-        AValue = v->ValueInt();
+        AValue = read(*v);
         return true;
     } catch (const std::exception&) {
         return false;
     }
+}
+
+double NumValue(const TZeltoVar& v) { return v.Typ() == vtReal ? v.ValueFloat() : static_cast<double>(v.ValueInt()); }
+}  // namespace
+
+bool TGadgetVarList::ReadValueInt(int AIndex, int32_t& AValue) const {
+    return ReadBound(GetItem(AIndex), AValue, [](const TZeltoVar& v) { return v.ValueInt(); });
 }
 
 bool TGadgetVarList::ReadValueFloat(int AIndex, double& AValue) const {
-    try {
-        const TZeltoVar* v = Bound(GetItem(AIndex));
-        if (v == nullptr) return false;
-        AValue = v->ValueFloat();
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+    return ReadBound(GetItem(AIndex), AValue, [](const TZeltoVar& v) { return v.ValueFloat(); });
 }
 
-bool TGadgetVarList::ReadNumValueOf(const TGadgetVar* AItem, double& AValue) {
-    try {
-        const TZeltoVar* v = AItem != nullptr ? AItem->ZeltoVar() : nullptr;
-        if (v == nullptr) return false;
-        AValue = v->Typ() == vtReal ? v->ValueFloat() : static_cast<double>(v->ValueInt());
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
+bool TGadgetVarList::ReadNumValue(int AIndex, double& AValue) const {
+    return ReadBound(GetItem(AIndex), AValue, NumValue);
 }
-
-bool TGadgetVarList::ReadNumValue(int AIndex, double& AValue) const { return ReadNumValueOf(GetItem(AIndex), AValue); }
 
 bool TGadgetVarList::ReadNumValue(std::string_view AVariable, double& AValue) const {
-    return ReadNumValueOf(GetByFullName(AVariable), AValue);
+    return ReadBound(GetByFullName(AVariable), AValue, NumValue);
 }
 
 bool TGadgetVarList::ReadString(std::string_view AVariable, int /*ALength*/, std::string& AValue) const {
@@ -199,8 +196,8 @@ std::optional<TByteStream> TGadgetVarList::ReadToStream(std::string_view AVariab
     try {
         const TGadgetVar* g = GetByFullName(AVariable);
         const TZeltoVar* v = Bound(g);
-        if (v == nullptr || v->Stream().size() != static_cast<std::size_t>(std::max<int32_t>(g->StreamByteCount(), 0)) ||
-            g->StreamByteCount() < 0)
+        if (v == nullptr || g->StreamByteCount() < 0 ||
+            v->Stream().size() != static_cast<std::size_t>(g->StreamByteCount()))
             return std::nullopt;
         return v->Stream();
     } catch (const std::exception&) {
@@ -227,8 +224,10 @@ void TGadgetVarList::WriteString(std::string_view AVariable, std::string_view AV
 void TGadgetVarList::WriteNumValueOf(TGadgetVar* AItem, const Variant& AValue) {
     TZeltoVar* v = AItem != nullptr ? AItem->ZeltoVar() : nullptr;
     if (v == nullptr) return;
+    // Both conversions run before anything changes.
+    std::string text = FormatGeneral(VariantAsNumber(AValue).AsDouble());
     v->ValueForPLC(AValue);
-    AItem->SetWriteValue(FormatGeneral(AValue.AsDouble()));
+    AItem->SetWriteValue(std::move(text));
     AItem->SetWriteReq(true);
 }
 

@@ -82,25 +82,12 @@ std::optional<Variant> WriteTextToValue(std::string_view AText, TZeltoVarTyp Typ
 
 // The request variables of a request in order. The request service's list owns them; a proxy's read and
 // write lists borrow them (TListOwnership::Borrows) and are emptied with ClearWithoutFreeing.
-class TGadgetVarList {
+class TGadgetVarList : public TItemList<TGadgetVar> {
 public:
-    explicit TGadgetVarList(TListOwnership AOwnership = TListOwnership::Owns) : FItems(AOwnership) {}
+    explicit TGadgetVarList(TListOwnership AOwnership = TListOwnership::Owns) : TItemList(AOwnership) {}
 
-    int Add(std::unique_ptr<TGadgetVar> AItem) { return FItems.Add(std::move(AItem)); }
-    int Add(TGadgetVar* AItem) { return FItems.Add(AItem); }
-    int Count() const { return FItems.Count(); }
-    TGadgetVar* GetItem(int Index) const { return FItems.GetItem(Index); }
-    TGadgetVar* Items(int Index) const { return FItems.GetItem(Index); }
-    TGadgetVar* operator[](int Index) const { return FItems.GetItem(Index); }
-    TGadgetVar* GetByIndex(int AIndex) const { return FItems.GetItem(AIndex); }
-    int IndexOf(const TGadgetVar* AItem) const { return FItems.IndexOf(AItem); }
-    int Remove(const TGadgetVar* AItem) { return FItems.Remove(AItem); }
-    std::unique_ptr<TGadgetVar> Extract(TGadgetVar* AItem) { return FItems.Extract(AItem); }
-    void Clear() { FItems.Clear(); }
-    void ClearWithoutFreeing() { FItems.ClearWithoutFreeing(); }
-    bool OwnsItems() const { return FItems.OwnsItems(); }
-    auto begin() const { return FItems.begin(); }
-    auto end() const { return FItems.end(); }
+    // The same as GetItem: nullptr outside 0..Count-1.
+    TGadgetVar* GetByIndex(int AIndex) const { return GetItem(AIndex); }
 
     int32_t NAD() const { return fNAD; }
     void SetNAD(int32_t v) { fNAD = v; }
@@ -135,11 +122,8 @@ public:
     void WriteNumValue(std::string_view AVariable, const Variant& AValue);
 
 private:
-    TZeltoVar* Bound(const TGadgetVar* AItem) const { return AItem != nullptr ? AItem->ZeltoVar() : nullptr; }
-    static bool ReadNumValueOf(const TGadgetVar* AItem, double& AValue);
     static void WriteNumValueOf(TGadgetVar* AItem, const Variant& AValue);
 
-    TItemList<TGadgetVar> FItems;
     int32_t fNAD = 0;
 };
 

@@ -46,10 +46,26 @@ std::string ValueToWord(const TWord (&words)[N], int value) {
     return "";
 }
 
+}  // namespace
+
+Variant VariantAsNumber(const Variant& v) {
+    if (v.IsNumber()) return v;
+    if (!v.IsText()) throw EVariantError("Could not convert variant to a number");
+    const std::string text = v.AsText();
+    int32_t whole = 0;
+    if (TryParseWholeNumber(text, whole)) return Variant(whole);
+    double d = 0;
+    if (TryParseDecimalNumber(text, d)) return Variant(d);
+    throw EVariantError("Could not convert variant of type (String) into type (Double)");
+}
+
+namespace {
+int32_t ToInt32(const Variant& v) { return VariantAsNumber(v).AsInt32(); }
+
 // The single-precision value of a Variant; raises when it lies beyond the single range.
 float VariantToSingle(const Variant& v) {
     float f = 0;
-    if (!TryDoubleToSingle(v.AsDouble(), f)) throw EVariantError("Floating point overflow");
+    if (!TryDoubleToSingle(VariantAsNumber(v).AsDouble(), f)) throw EVariantError("Floating point overflow");
     return f;
 }
 
@@ -92,7 +108,7 @@ Variant VarToPLCValue(const Variant& Value, TZeltoVarTyp Typ) {
     case vtBit:
     case vtWord:
     case vtInt:
-    case vtLong: return ReduceToIntegerTyp(Value.AsInt32(), Typ);
+    case vtLong: return ReduceToIntegerTyp(ToInt32(Value), Typ);
     case vtReal: return Variant(static_cast<int32_t>(SingleToBits(VariantToSingle(Value))));
     default: return Value;
     }
@@ -164,7 +180,7 @@ void TZeltoVar::SetValue(const Variant& V) {
         fZeltoValue = static_cast<int32_t>(SingleToBits(x));
         return;
     }
-    SetZeltoValue(V.AsInt32());
+    SetZeltoValue(ToInt32(V));
 }
 
 int32_t TZeltoVar::ZeltoValue() const {
@@ -214,7 +230,7 @@ EAlcParseError::EAlcParseError(int ALine)
     : std::runtime_error("Error parsing ALC data on line " + std::to_string(ALine)), fLine(ALine) {}
 
 TZeltoVar* TZeltoVarList::FindByName(std::string_view AName) const {
-    for (TZeltoVar* v : FItems)
+    for (TZeltoVar* v : *this)
         if (v != nullptr && v->Name() == AName) return v;
     return nullptr;
 }
@@ -222,7 +238,7 @@ TZeltoVar* TZeltoVarList::FindByName(std::string_view AName) const {
 std::optional<std::vector<std::string>> TZeltoVarList::GetVarNames(TZeltoVarVisibilitySet AVisibility,
                                                                    TZeltoVarAccessTypeSet AAccessType) const {
     std::vector<std::string> names;
-    for (TZeltoVar* v : FItems)
+    for (TZeltoVar* v : *this)
         if (v != nullptr && AVisibility.Contains(v->Visibility()) && AAccessType.Contains(v->AccessType()))
             names.push_back(v->Name());
     if (names.empty()) return std::nullopt;
@@ -232,7 +248,7 @@ std::optional<std::vector<std::string>> TZeltoVarList::GetVarNames(TZeltoVarVisi
 std::optional<std::vector<std::string>> TZeltoVarList::Strings() const {
     if (Count() == 0) return std::nullopt;
     std::vector<std::string> names;
-    for (TZeltoVar* v : FItems) names.push_back(v != nullptr ? v->Name() : std::string());
+    for (TZeltoVar* v : *this) names.push_back(v != nullptr ? v->Name() : std::string());
     return names;
 }
 
@@ -268,7 +284,7 @@ bool TZeltoVarList::ParseAlcLine(std::string_view line) {
     // address space, or a list beyond kMaxAlcEntries, is refused instead of being allocated.
     if (columns.Count > kMaxAlcArrayCount || Count() > kMaxAlcEntries - columns.Count) return false;
     for (int32_t index = 0; index < columns.Count; ++index) {
-        FItems.Add(std::make_unique<TZeltoVar>(columns.Name, columns.Address, columns.Size, columns.Count, index,
+        Add(std::make_unique<TZeltoVar>(columns.Name, columns.Address, columns.Size, columns.Count, index,
                                                columns.Offset, columns.Scope, columns.Typ, columns.Visibility(),
                                                columns.AccessType(), columns.Description, Variant(int32_t{0})));
     }

@@ -73,6 +73,11 @@ std::string VarTypToStr(TZeltoVarTyp typ);
 // types without a transferred value.
 int VarTypTransferBytes(TZeltoVarTyp typ);
 
+// A number Variant unchanged; a text Variant as the number it reads as (a whole-number text as a 32-bit
+// integer, a decimal-number text as a double; "." is the point whatever the locale). Any other text, and an
+// empty Variant, raise EVariantError. The value conversions of the variable model go through this.
+Variant VariantAsNumber(const Variant& v);
+
 // The raw controller form of `Value` for a variable of type `Typ`: bit as unsigned 8-bit (low 8 bits), word
 // as unsigned 16-bit, int as signed 16-bit (low 16 bits), long as signed 32-bit, real as the bit pattern of
 // its single-precision value (a signed 32-bit integer); any other type gives `Value` unchanged. Raises
@@ -179,23 +184,9 @@ inline constexpr int32_t kMaxAlcEntries = 262144;
 
 // The list of a controller's variables, one entry per array element. Owns its entries unless created as a
 // borrowing list.
-class TZeltoVarList {
+class TZeltoVarList : public TItemList<TZeltoVar> {
 public:
-    explicit TZeltoVarList(TListOwnership AOwnership = TListOwnership::Owns) : FItems(AOwnership) {}
-
-    int Add(std::unique_ptr<TZeltoVar> AItem) { return FItems.Add(std::move(AItem)); }
-    int Add(TZeltoVar* AItem) { return FItems.Add(AItem); }
-    int Count() const { return FItems.Count(); }
-    TZeltoVar* GetItem(int Index) const { return FItems.GetItem(Index); }
-    TZeltoVar* Items(int Index) const { return FItems.GetItem(Index); }
-    TZeltoVar* operator[](int Index) const { return FItems.GetItem(Index); }
-    int IndexOf(const TZeltoVar* AItem) const { return FItems.IndexOf(AItem); }
-    int Remove(const TZeltoVar* AItem) { return FItems.Remove(AItem); }
-    std::unique_ptr<TZeltoVar> Extract(TZeltoVar* AItem) { return FItems.Extract(AItem); }
-    void Clear() { FItems.Clear(); }
-    void ClearWithoutFreeing() { FItems.ClearWithoutFreeing(); }
-    auto begin() const { return FItems.begin(); }
-    auto end() const { return FItems.end(); }
+    explicit TZeltoVarList(TListOwnership AOwnership = TListOwnership::Owns) : TItemList(AOwnership) {}
 
     // The first entry named exactly `AName` (element 0 of an array), or nullptr.
     TZeltoVar* FindByName(std::string_view AName) const;
@@ -217,8 +208,6 @@ public:
 
 private:
     bool ParseAlcLine(std::string_view line);
-
-    TItemList<TZeltoVar> FItems;
 };
 
 }  // namespace zelto
