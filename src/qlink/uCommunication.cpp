@@ -1,0 +1,237 @@
+#include "qlink/uCommunication.h"
+
+#include <algorithm>
+
+#include "log/uLog.h"
+#include "qlink/hQLinkCommands.h"
+#include "qlink/uAsioUDPSocket.h"
+
+namespace zelto {
+
+namespace {
+
+constexpr const char* kMagicText = "AA55";
+
+std::string EndpointText(const std::string& ip, uint16_t port) { return ip + ":" + std::to_string(port); }
+
+// Puts the wait time back to its default when an exchange ends, also when the log throws.
+class TWaitTimeReset {
+public:
+    explicit TWaitTimeReset(int& waitTime) : fWaitTime(waitTime) {}
+    ~TWaitTimeReset() { fWaitTime = TCommunicator::kDefaultWaitTime; }
+    TWaitTimeReset(const TWaitTimeReset&) = delete;
+    TWaitTimeReset& operator=(const TWaitTimeReset&) = delete;
+
+private:
+    int& fWaitTime;
+};
+
+}  // namespace
+
+std::string PadLeft21(const std::string& Text) {
+    constexpr std::size_t kWidth = 21;
+    return Text.size() >= kWidth ? Text : std::string(kWidth - Text.size(), ' ') + Text;
+}
+
+TCommunicator::TCommunicator() : TCommunicator(std::make_unique<TAsioUDPSocket>()) {}
+
+TCommunicator::TCommunicator(std::unique_ptr<TUDPSocket> UDPDriver) : fUDPDriver(std::move(UDPDriver)) {
+    if (fUDPDriver) {
+        fUDPDriver->SetOnRead([this](std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer,
+                                     const TUDPEndpoint& Local) { ReceiveDatagram(Datagram, Peer, Local); });
+    }
+}
+
+TCommunicator::~TCommunicator() {
+    // The socket goes first: once it is closed no datagram can reach the members below.
+    fUDPDriver.reset();
+}
+
+bool TCommunicator::Open() {
+    if (!fUDPDriver) return false;
+    try {
+        return fUDPDriver->Activate() && fUDPDriver->Active();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void TCommunicator::Close() {
+    if (fUDPDriver) fUDPDriver->Deactivate();
+}
+
+bool TCommunicator::Connect() {
+    if (!SendCommand(kCmdPing)) return false;
+    std::lock_guard<std::mutex> lock(fLock);
+    fZeltoIP = fLastIP;
+    return true;
+}
+
+bool TCommunicator::SendCommand(uint8_t Command) { return SendRequest(Command, {}); }
+
+void TCommunicator::SetZeltoNAD(int32_t Value) {
+    if (Value == fZeltoNAD) return;
+    fZeltoNAD = Value;
+    fZeltoIP.clear();
+}
+
+void TCommunicator::BindEthernetAdapter() {
+    if (!fUDPDriver) return;
+    try {
+        const bool wasActive = fUDPDriver->Active();
+        fUDPDriver->Deactivate();
+        if (fEthAdapter) fUDPDriver->SetLocalAddress(fEthAdapter->IPAddress());
+        if (wasActive) fUDPDriver->Activate();
+    } catch (const std::exception&) {
+        // A socket that cannot be rebound stays as the failure left it; the next Open tells.
+    }
+}
+
+bool TCommunicator::SendRequest(uint8_t Command, std::span<const uint8_t> Data) {
+    if (Data.size() > static_cast<std::size_t>(kMaxRequestData)) return false;
+    TFrameBuffer frame{};
+    std::copy(Data.begin(), Data.end(), frame.begin());
+    auto len = static_cast<uint16_t>(Data.size());
+    if (!BuildFrame(kServerNAD, fZeltoNAD, Command, kDirectionRequest, 0, frame, len, fPasswordCRC)) return false;
+    return SendFrame(std::span<const uint8_t>(frame.data(), len));
+}
+
+bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
+    TWaitTimeReset reset(fWaitTime);
+    bool answered = false;
+    for (int attempt = 0; attempt < fNoRetries && !answered; ++attempt) {
+        {
+            // Ready for the answer before the request leaves, so that a quick answer is not missed. The
+            // receive thread waits for the lock until the request is sent and logged, so the log shows
+            // every answer after its request.
+            std::lock_guard<std::mutex> lock(fLock);
+            RecMessage.clear();
+            fLastAnswer.clear();
+            fLastIP.clear();
+            fAttemptStart = std::chrono::steady_clock::now();
+            fCommState = csWAITING;
+            std::string destination;
+            if (!fZeltoIP.empty()) {
+                destination = fZeltoIP;
+            } else if (fEthAdapter != nullptr) {
+                destination = fEthAdapter->BroadcastAddress();
+            }
+            if (!destination.empty() && (!fUDPDriver || !fUDPDriver->SendTo(Frame, destination, kQLinkPort)))
+                destination.clear();
+            LogTransmit(destination, Frame);
+        }
+        answered = WaitForAnswer(fWaitTime);
+    }
+    return answered;
+}
+
+bool TCommunicator::WaitForAnswer(int Timeout) {
+    std::unique_lock<std::mutex> lock(fLock);
+    const auto deadline = fAttemptStart + std::chrono::milliseconds(Timeout);
+    const bool answered = fAnswered.wait_until(lock, deadline, [this] { return fCommState == csREADY; });
+    if (!answered) fCommState = csREADY;
+    return answered;
+}
+
+void TCommunicator::StartCollecting() {
+    std::lock_guard<std::mutex> lock(fLock);
+    fNADList.clear();
+    fIPList.clear();
+    fListZeltosReq = true;
+}
+
+void TCommunicator::StopCollecting(std::vector<std::string>& NADList, std::vector<std::string>& IPList) {
+    std::lock_guard<std::mutex> lock(fLock);
+    fListZeltosReq = false;
+    NADList = fNADList;
+    IPList = fIPList;
+}
+
+void TCommunicator::ReceiveDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer,
+                                    const TUDPEndpoint& Local) {
+    // No frame is longer than 1040 bytes; a datagram beyond the receive buffer is not looked at.
+    if (Datagram.size() > kMaxDatagram) return;
+    const TCommState state = fCommState;
+    if (state != csWAITING && state != csRECEIVING) return;
+    const std::string text = BytesToHex(Datagram);
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> lock(fLock);
+        wake = ReceiveText(text, Peer, Local);
+    }
+    if (wake) fAnswered.notify_one();
+}
+
+bool TCommunicator::ReceiveText(const std::string& Text, const TUDPEndpoint& Peer, const TUDPEndpoint& Local) {
+    if (fCommState == csWAITING) {
+        if (Text.find(kMagicText) == std::string::npos) {
+            RecMessage.clear();
+            return false;
+        }
+        fCommState = csRECEIVING;
+    } else if (fCommState != csRECEIVING) {
+        return false;
+    }
+
+    if (RecMessage.empty()) {
+        const auto magic = Text.find(kMagicText);
+        if (magic == std::string::npos) return false;
+        RecMessage = Text.substr(magic);
+    } else {
+        RecMessage += Text;
+        if (RecMessage.size() > static_cast<std::size_t>(kMaxReceivedFrameText)) {
+            RecMessage.clear();
+            fCommState = csWAITING;
+            return false;
+        }
+    }
+
+    int32_t sender = 0, receiver = 0;
+    uint8_t direction = 0, flags = 0;
+    std::string data;
+    if (!ParseFrame(RecMessage, sender, receiver, direction, flags, data)) return false;  // wait for more text
+    if (direction != kDirectionAnswer || flags != 0 || receiver != kServerNAD) {
+        // Not an answer to us (an echo of a request, a flagged frame, an answer to another station): drop
+        // it and go on waiting, so that no command reads another frame's data as its own.
+        RecMessage.clear();
+        fCommState = csWAITING;
+        return false;
+    }
+    return AcceptAnswer(sender, receiver, std::move(data), Peer, Local);
+}
+
+bool TCommunicator::AcceptAnswer(int32_t SenderNAD, int32_t ReceiverNAD, std::string Data, const TUDPEndpoint& Peer,
+                                 const TUDPEndpoint& Local) {
+    fSenderNAD = SenderNAD;
+    fReceiverNAD = ReceiverNAD;
+    fLastAnswer = RecMessage;
+    fLastData = std::move(Data);
+    fLastIP = Peer.IP;
+    try {
+        MyLog.AddComLog("Rx " + PadLeft21(EndpointText(Peer.IP, Peer.Port)) + " -> " +
+                        PadLeft21(EndpointText(Local.IP, Local.Port)) + ", " + RecMessage);
+    } catch (const std::exception&) {
+        // A log file that cannot be written must not cost the answer.
+    }
+    if (fListZeltosReq) {
+        const std::string nad = std::to_string(SenderNAD);
+        if (std::find(fNADList.begin(), fNADList.end(), nad) == fNADList.end()) {
+            fNADList.push_back(nad);
+            fIPList.push_back(Peer.IP);
+        }
+        RecMessage.clear();
+        fCommState = csWAITING;
+        return false;
+    }
+    fCommState = csREADY;
+    return true;
+}
+
+void TCommunicator::LogTransmit(const std::string& Destination, std::span<const uint8_t> Frame) {
+    const std::string local =
+        fUDPDriver ? EndpointText(fUDPDriver->LocalAddress(), fUDPDriver->LocalPort()) : EndpointText("", 0);
+    MyLog.AddComLog("Tx " + PadLeft21(local) + " -> " + PadLeft21(Destination + ":" + std::to_string(kQLinkPort)) +
+                    ", " + BytesToHex(Frame));
+}
+
+}  // namespace zelto

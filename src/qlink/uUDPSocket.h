@@ -1,0 +1,56 @@
+#pragma once
+// The UDP datagram socket as the communicator sees it: activation with a bind, a read event delivered on a
+// receive thread, and sending one datagram to a host and port. The real socket is TAsioUDPSocket; tests
+// put a scripted one in its place.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+
+namespace zelto {
+
+struct TUDPEndpoint {
+    std::string IP;  // dotted quad
+    uint16_t Port = 0;
+};
+
+class TUDPSocket {
+public:
+    // Called once per received datagram, one after the other, never after Deactivate has returned.
+    using TReadEvent = std::function<void(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer,
+                                          const TUDPEndpoint& Local)>;
+
+    virtual ~TUDPSocket() = default;
+
+    void SetOnRead(TReadEvent OnRead) { fOnRead = std::move(OnRead); }
+
+    // Binds to the configured local address ("" = all) and port (0 = chosen by the system) and starts
+    // delivering datagrams. True when the socket is active afterwards; activating an active socket is
+    // harmless. Never throws.
+    virtual bool Activate() = 0;
+    // Stops delivery and closes the socket. When it returns no read event runs or will run.
+    virtual void Deactivate() = 0;
+    virtual bool Active() const = 0;
+
+    // Sends one datagram; false when it could not be sent (bad address, socket closed, system error).
+    virtual bool SendTo(std::span<const uint8_t> Datagram, const std::string& Host, uint16_t Port) = 0;
+
+    // The configured local address, used by the next activation.
+    virtual void SetLocalAddress(const std::string& Address) = 0;
+    // The local binding's address text ("0.0.0.0" when bound to all addresses).
+    virtual std::string LocalAddress() const = 0;
+    // The configured local port (0: chosen by the system) and the binding's actual port.
+    virtual uint16_t LocalPort() const = 0;
+    virtual uint16_t BoundPort() const = 0;
+
+protected:
+    // For the implementations: hands one datagram to the read event.
+    void DeliverDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer, const TUDPEndpoint& Local) {
+        if (fOnRead) fOnRead(Datagram, Peer, Local);
+    }
+
+private:
+    TReadEvent fOnRead;
+};
+
+}  // namespace zelto

@@ -1,0 +1,344 @@
+// The communicator's exchange over a scripted socket: destinations, retries and time-outs, the hand-over of
+// answers, frame text gathered over datagrams, ignored frames, detection-mode collection and log lines.
+#include "qlink/uCommunication.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "log/uLog.h"
+#include "qlink/FakeUDPSocket.h"
+#include "qlink/hQLinkCommands.h"
+
+using namespace zelto;
+using namespace std::chrono_literals;
+using zelto::test::TFakeUDPSocket;
+using zelto::test::TSentDatagram;
+
+namespace {
+
+class TTestCommunicator : public TCommunicator {
+public:
+    using TCommunicator::TCommunicator;
+    using TCommunicator::SendRequest;
+    using TCommunicator::StartCollecting;
+    using TCommunicator::StopCollecting;
+    std::string LastData() const { return fLastData; }
+    std::string LastAnswer() const { return fLastAnswer; }
+    int32_t SenderNAD() const { return fSenderNAD; }
+    void SetNoRetries(int Value) { fNoRetries = Value; }
+};
+
+std::vector<uint8_t> Answer(int32_t sender, std::vector<uint8_t> data = {}, int32_t receiver = 1, uint8_t flags = 0) {
+    return BuildAnswerFrame(sender, receiver, flags, data);
+}
+
+std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+long long MsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+
+class CommunicatorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto socket = std::make_unique<TFakeUDPSocket>();
+        fSocket = socket.get();
+        fComm = std::make_unique<TTestCommunicator>(std::move(socket));
+        fComm->SetEthAdapter(&fAdapter);
+        fComm->SetZeltoNAD(10);
+        ASSERT_TRUE(fComm->Open());
+    }
+    // Answers every send with the given frame, from the given address.
+    void AnswerEverySend(std::vector<uint8_t> frame, std::string from = "10.1.2.7") {
+        fSocket->SetResponder([frame, from](TFakeUDPSocket& s, const TSentDatagram&, int) { s.Inject(frame, from); });
+    }
+
+    TEthernetAdapterInfo fAdapter{"eth9", "Ethernet eth9", "10.1.2.3", "255.255.255.0"};
+    TFakeUDPSocket* fSocket = nullptr;
+    std::unique_ptr<TTestCommunicator> fComm;
+};
+
+}  // namespace
+
+TEST_F(CommunicatorTest, NewCommunicatorDefaults) {
+    TCommunicator fresh(std::make_unique<TFakeUDPSocket>());
+    EXPECT_EQ(fresh.ZeltoNAD(), -1);
+    EXPECT_EQ(fresh.ZeltoIP(), "");
+    EXPECT_EQ(fresh.WaitTime(), 500);
+    EXPECT_EQ(fresh.TransferDate(), 0);
+    EXPECT_EQ(fresh.CommState(), csNONE);
+    EXPECT_EQ(fresh.EthAdapter(), nullptr);
+    TCommunicator noSocket(nullptr);
+    EXPECT_FALSE(noSocket.Open());
+}
+
+TEST_F(CommunicatorTest, BroadcastUntilConnectThenUnicastToTheAnswersAddress) {
+    AnswerEverySend(Answer(10), "10.1.2.7");
+    ASSERT_TRUE(fComm->Connect());
+    EXPECT_EQ(fComm->ZeltoIP(), "10.1.2.7");
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+
+    const auto sent = fSocket->Sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].Host, "10.1.2.255");
+    EXPECT_EQ(sent[0].Port, 8442);
+    EXPECT_EQ(sent[0].Bytes.size(), 19u);
+    EXPECT_EQ(sent[0].Bytes[8], 10);  // receiver NAD
+    EXPECT_EQ(sent[0].Bytes[14], kCmdPing);
+    EXPECT_EQ(sent[1].Host, "10.1.2.7");
+    EXPECT_EQ(sent[1].Bytes[14], kCmdReadStatus);
+    EXPECT_EQ(fComm->CommState(), csREADY);
+
+    // The same NAD keeps the address; another one forgets it.
+    fComm->SetZeltoNAD(10);
+    EXPECT_EQ(fComm->ZeltoIP(), "10.1.2.7");
+    fComm->SetZeltoNAD(11);
+    EXPECT_EQ(fComm->ZeltoIP(), "");
+    ASSERT_TRUE(fComm->SendCommand(kCmdPing));
+    EXPECT_EQ(fSocket->Sent().back().Host, "10.1.2.255");
+}
+
+TEST_F(CommunicatorTest, FailedConnectKeepsTheKnownAddress) {
+    AnswerEverySend(Answer(10), "10.1.2.7");
+    ASSERT_TRUE(fComm->Connect());
+    fSocket->SetResponder(nullptr);
+    fComm->SetWaitTime(10);
+    EXPECT_FALSE(fComm->Connect());
+    EXPECT_EQ(fComm->ZeltoIP(), "10.1.2.7");
+}
+
+TEST_F(CommunicatorTest, ThreeAttemptsThenFalseAfterThreeWaitTimes) {
+    fComm->SetWaitTime(60);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fComm->SendCommand(kCmdPing));
+    const auto elapsed = MsSince(start);
+    EXPECT_GE(elapsed, 180);
+    EXPECT_LT(elapsed, 180 + 250);
+    EXPECT_EQ(fSocket->Sent().size(), 3u);
+    EXPECT_EQ(fComm->WaitTime(), 500);
+    EXPECT_EQ(fComm->CommState(), csREADY);
+}
+
+TEST_F(CommunicatorTest, AnswerToTheSecondAttemptSendsNoThird) {
+    fComm->SetWaitTime(30);
+    const auto frame = Answer(10, {0x01, 0x02});
+    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int index) {
+        if (index == 1) s.Inject(frame, "10.1.2.7", 5ms);
+    });
+    EXPECT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fSocket->Sent().size(), 2u);
+    EXPECT_EQ(fComm->LastData(), "0102");
+}
+
+TEST_F(CommunicatorTest, WithoutDestinationNothingIsSentButEveryAttemptWaits) {
+    fComm->SetEthAdapter(nullptr);
+    fComm->SetWaitTime(20);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fComm->SendCommand(kCmdPing));
+    EXPECT_GE(MsSince(start), 60);
+    EXPECT_TRUE(fSocket->Sent().empty());
+
+    fComm->SetEthAdapter(&fAdapter);
+    fSocket->FailSends = true;
+    fComm->SetWaitTime(20);
+    EXPECT_FALSE(fComm->SendCommand(kCmdPing));
+}
+
+TEST_F(CommunicatorTest, LongWaitTimeLastsOneExchange) {
+    // With 10 s per attempt an answer after 700 ms is the first attempt's answer; afterwards 500 ms again.
+    fComm->SetWaitTime(10000);
+    fSocket->SetResponder([](TFakeUDPSocket& s, const TSentDatagram&, int) { s.Inject(Answer(10), "10.1.2.7", 700ms); });
+    EXPECT_TRUE(fComm->SendCommand(kCmdFlashInit));
+    EXPECT_EQ(fSocket->Sent().size(), 1u);
+    EXPECT_EQ(fComm->WaitTime(), 500);
+}
+
+TEST_F(CommunicatorTest, BytesBeforeTheMagicAreDropped) {
+    AnswerEverySend(Concat({0x01, 0x02, 0x03}, Answer(10, {0x07})));
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fComm->LastData(), "07");
+    EXPECT_EQ(fComm->LastAnswer().substr(0, 4), "AA55");
+}
+
+TEST_F(CommunicatorTest, FrameSplitOverTwoDatagramsAtEveryOffset) {
+    const auto frame = Answer(10, {0xAB, 0xCD, 0xEF});
+    // The first part must hold the magic bytes: a datagram without them while waiting is dropped.
+    for (std::size_t cut = 2; cut < frame.size(); ++cut) {
+        const std::vector<uint8_t> head(frame.begin(), frame.begin() + static_cast<long>(cut));
+        const std::vector<uint8_t> tail(frame.begin() + static_cast<long>(cut), frame.end());
+        fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) {
+            s.Inject(head);
+            s.Inject(tail);
+        });
+        ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus)) << "cut at " << cut;
+        EXPECT_EQ(fComm->LastData(), "ABCDEF") << "cut at " << cut;
+    }
+}
+
+TEST_F(CommunicatorTest, DatagramWhileNothingWaitsIsNotTheNextAnswer) {
+    fComm->SetWaitTime(20);
+    fSocket->Inject(Answer(10, {0x01}));  // before any exchange (csNONE)
+    fSocket->Drain();
+    AnswerEverySend(Answer(10, {0x02}));
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    fSocket->SetResponder(nullptr);
+    fSocket->Inject(Answer(10, {0x03}));  // after the exchange (csREADY)
+    fSocket->Drain();
+    fComm->SetWaitTime(20);
+    EXPECT_FALSE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fComm->LastData(), "02");
+}
+
+TEST_F(CommunicatorTest, FramesThatAreNotAnswersToUsAreIgnored) {
+    TFrameBuffer echo{};
+    uint16_t len = 0;
+    ASSERT_TRUE(BuildFrame(1, 10, kCmdReadStatus, 0, 0, echo, len, 0));
+    const std::vector<std::vector<uint8_t>> strangers = {
+        {echo.begin(), echo.begin() + len},  // our own request (direction 0)
+        Answer(10, {0x0E}, 1, 0x04),         // flags set
+        Answer(10, {0x0E}, 2),               // answer to another station
+    };
+    // Alone, each of them leaves the exchange unanswered.
+    for (const auto& stranger : strangers) {
+        AnswerEverySend(stranger);
+        fComm->SetWaitTime(20);
+        EXPECT_FALSE(fComm->SendCommand(kCmdReadStatus));
+    }
+    // Followed by the real answer within the same wait, the real one counts.
+    const auto good = Answer(12, {0x01, 0x02});
+    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) {
+        for (const auto& stranger : strangers) s.Inject(stranger);
+        s.Inject(good, "10.1.2.12");
+    });
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fComm->LastData(), "0102");
+    EXPECT_EQ(fComm->SenderNAD(), 12);  // any controller's answer to NAD 1 is taken
+}
+
+TEST_F(CommunicatorTest, CorruptAnswerThenGoodOneFailsOverToTheNextAttempt) {
+    auto corrupt = Answer(10, {0x01, 0x02});
+    corrupt.back() ^= 0xFF;
+    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int index) {
+        if (index == 0) s.Inject(corrupt);
+        s.Inject(Answer(10, {0x05}));
+    });
+    fComm->SetWaitTime(30);
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fSocket->Sent().size(), 2u);
+    EXPECT_EQ(fComm->LastData(), "05");
+}
+
+TEST_F(CommunicatorTest, TextBeyond2080CharactersIsDroppedAndWaitingGoesOn) {
+    // A frame head with an impossible length holds the text until more than 1040 bytes have come.
+    std::vector<uint8_t> junk = {0xAA, 0x55, 0xFF, 0xFF};
+    junk.resize(1000, 0x11);
+    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) {
+        s.Inject(junk);
+        s.Inject(std::vector<uint8_t>(41, 0x22));  // 2000 + 82 characters: over the limit, all dropped
+        s.Inject(Answer(10, {0x09}));
+    });
+    fComm->SetWaitTime(30);
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fSocket->Sent().size(), 1u);
+    EXPECT_EQ(fComm->LastData(), "09");
+}
+
+TEST_F(CommunicatorTest, DatagramsOver2048BytesAreDropped) {
+    auto padded = Answer(10, {0x04});
+    padded.resize(2048, 0x00);
+    AnswerEverySend(padded);
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));  // a frame followed by padding, 2048 bytes in all
+    EXPECT_EQ(fComm->LastData(), "04");
+
+    padded.resize(2049, 0x00);
+    AnswerEverySend(padded);
+    fComm->SetWaitTime(20);
+    EXPECT_FALSE(fComm->SendCommand(kCmdReadStatus));
+}
+
+TEST_F(CommunicatorTest, DetectionModeCollectsEachNADOnceAndWaitsItsFullTime) {
+    fComm->SetZeltoNAD(0);
+    fSocket->SetResponder([](TFakeUDPSocket& s, const TSentDatagram&, int) {
+        s.Inject(Answer(7), "10.1.2.7");
+        s.Inject(Answer(5), "10.1.2.5");
+        s.Inject(Answer(7), "10.1.2.99");  // a second answer of NAD 7 keeps the first address
+        s.Inject(Answer(3), "10.1.2.3", 20ms);
+    });
+    fComm->StartCollecting();
+    fComm->SetNoRetries(1);
+    fComm->SetWaitTime(80);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(fComm->SendRequest(kCmdPing, {}));  // the wait always ends as a time-out
+    EXPECT_GE(MsSince(start), 80);
+    EXPECT_EQ(fSocket->Sent().size(), 1u);
+    std::vector<std::string> nads{"old"}, ips;
+    fComm->StopCollecting(nads, ips);
+    EXPECT_EQ(nads, (std::vector<std::string>{"7", "5", "3"}));
+    EXPECT_EQ(ips, (std::vector<std::string>{"10.1.2.7", "10.1.2.5", "10.1.2.3"}));
+
+    // Out of detection mode an answer ends the wait again, and nothing more is collected.
+    AnswerEverySend(Answer(8));
+    ASSERT_TRUE(fComm->SendCommand(kCmdPing));
+    fComm->StopCollecting(nads, ips);
+    EXPECT_EQ(nads.size(), 3u);
+}
+
+TEST_F(CommunicatorTest, OversizedRequestDataAreRefusedWithoutSending) {
+    fComm->SetWaitTime(5);
+    EXPECT_FALSE(fComm->SendRequest(kCmdWriteCode, std::vector<uint8_t>(1023, 0)));
+    EXPECT_EQ(fSocket->Sent().size(), 3u);  // 1023 bytes still build a frame: sent, unanswered
+    EXPECT_EQ(fSocket->Sent()[0].Bytes.size(), 1042u);
+    const auto before = fSocket->Sent().size();
+    EXPECT_FALSE(fComm->SendRequest(kCmdWriteCode, std::vector<uint8_t>(1024, 0)));
+    EXPECT_EQ(fSocket->Sent().size(), before);
+}
+
+TEST_F(CommunicatorTest, TransmitAndReceiveLogLines) {
+    const auto dir = std::filesystem::temp_directory_path() / ("zelto_comlog_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto file = (dir / "com.log").string();
+    const std::string oldFile = MyLog.LogFile();
+    MyLog.SetLogFile(file);
+    MyLog.Enabled = true;
+    const bool oldShorten = MyLog.ShortenComMessages;
+    MyLog.ShortenComMessages = false;
+
+    AnswerEverySend(Answer(10), "10.1.2.7");
+    ASSERT_TRUE(fComm->Connect());
+    fSocket->SetResponder(nullptr);
+    fComm->SetEthAdapter(nullptr);
+    fComm->SetZeltoNAD(11);
+    fComm->SetWaitTime(5);
+    EXPECT_FALSE(fComm->SendCommand(kCmdPing));
+
+    MyLog.Enabled = false;
+    MyLog.ShortenComMessages = oldShorten;
+    MyLog.SetLogFile(oldFile);
+    std::ifstream in(file);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto com = line.find("COM ");
+        ASSERT_NE(com, std::string::npos) << line;
+        lines.push_back(line.substr(com + 4));
+    }
+    std::filesystem::remove_all(dir);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "Tx             0.0.0.0:0 ->       10.1.2.255:8442, AA550500010000000A00000000001000004D7D");
+    EXPECT_EQ(lines[1], "Rx         10.1.2.7:8442 ->         0.0.0.0:40000, AA5502000A0000000100000001001162");
+    EXPECT_EQ(lines[2].substr(0, 55), "Tx             0.0.0.0:0 ->                 :8442, AA55");
+    EXPECT_EQ(lines[4], lines[2]);
+}
+
+TEST(CommunicatorText, PadLeft21) {
+    EXPECT_EQ(PadLeft21("1.2.3.4:5"), std::string(12, ' ') + "1.2.3.4:5");
+    EXPECT_EQ(PadLeft21(""), std::string(21, ' '));
+    EXPECT_EQ(PadLeft21("255.255.255.255:65535"), "255.255.255.255:65535");
+    EXPECT_EQ(PadLeft21("1234567890123456789012"), "1234567890123456789012");
+}
