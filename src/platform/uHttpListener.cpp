@@ -156,7 +156,15 @@ public:
         fParser.emplace();
         fParser->header_limit(static_cast<std::uint32_t>(fLimits.HeaderLimit));
         fParser->body_limit(fLimits.BodyLimit);
-        fStream.expires_after(fLimits.ReadDeadline);  // one deadline for the whole request
+        // One deadline for the whole request. The stream's own timeout would close the socket; this one only
+        // cancels the read, so that the client still gets its 408.
+        fReadTimer.expires_after(fLimits.ReadDeadline);
+        fReadTimer.async_wait([this](error_code e) {
+            if (e) return;
+            fTimedOut = true;
+            error_code ignored;
+            fStream.socket().cancel(ignored);
+        });
         http::async_read_header(fStream, fBuffer, *fParser, [this](error_code e, std::size_t) { OnHeader(e); });
         fIoc.run();
         fStream.socket().close(ec);
@@ -191,6 +199,7 @@ private:
     }
 
     void OnReadError(error_code ec) {
+        fReadTimer.cancel();
         if (ec == http::error::header_limit || ec == http::error::buffer_overflow) {
             // A request line that does not even end within the limit is a URI too long; otherwise the
             // headers are too large.
@@ -201,7 +210,7 @@ private:
                               lineEnded ? "Request header fields too large" : "Request-URI too long");
         }
         if (ec == http::error::body_limit) return SendStatus(http::status::payload_too_large, "Request entity too large");
-        if (ec == beast::error::timeout) {
+        if (fTimedOut) {
             if (fBuffer.size() > 0 || fParser->got_some()) return SendStatus(http::status::request_timeout, "Request timeout");
             return;  // nothing was asked; just close
         }
@@ -231,6 +240,7 @@ private:
     }
 
     void OnRequest() {
+        fReadTimer.cancel();
         auto& req = fParser->get();
         THttpRequestInfo info;
         info.Command = std::string(View(req.method_string()));
@@ -328,6 +338,8 @@ private:
     tcp fProtocol;
     asio::io_context fIoc{1};
     beast::tcp_stream fStream;
+    asio::steady_timer fReadTimer{fIoc};
+    bool fTimedOut = false;
     beast::flat_buffer fBuffer{64 * 1024};
     std::optional<http::request_parser<http::string_body>> fParser;
     std::string fContinue;

@@ -1,0 +1,281 @@
+#include "platform/uHttpListener.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/TempDir.h"
+#include "platform/TestHttpClient.h"
+
+using namespace zelto;
+using namespace zelto::test;
+using namespace std::chrono_literals;
+
+namespace {
+
+// A gate that handler calls wait at until the test opens it; counts who is waiting.
+struct TGate {
+    std::mutex Mutex;
+    std::condition_variable Changed;
+    bool Open = false;
+    int Waiting = 0;
+    void Pass() {
+        std::unique_lock<std::mutex> lock(Mutex);
+        ++Waiting;
+        Changed.notify_all();
+        Changed.wait(lock, [&] { return Open; });
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Open = true;
+        Changed.notify_all();
+    }
+    bool WaitForWaiting(int n) {
+        std::unique_lock<std::mutex> lock(Mutex);
+        return Changed.wait_for(lock, 5s, [&] { return Waiting >= n; });
+    }
+};
+
+class HttpListenerTest : public ::testing::Test {
+protected:
+    void Start(THttpLimits limits = {}) {
+        fListener = std::make_unique<THttpListener>(
+            [this](const THttpRequestInfo& rq, THttpResponseInfo& rs) {
+                {
+                    std::lock_guard<std::mutex> lock(fMutex);
+                    fSeen.push_back(rq);
+                }
+                if (fHandler) fHandler(rq, rs);
+            },
+            limits);
+        fListener->SetBindAddress("127.0.0.1");
+        fListener->SetDefaultPort(0);
+        fListener->Start();
+        fPort = fListener->BoundPort();
+        ASSERT_NE(fPort, 0);
+    }
+    std::vector<THttpRequestInfo> Seen() {
+        std::lock_guard<std::mutex> lock(fMutex);
+        return fSeen;
+    }
+
+    std::function<void(const THttpRequestInfo&, THttpResponseInfo&)> fHandler;
+    std::unique_ptr<THttpListener> fListener;
+    uint16_t fPort = 0;
+    std::mutex fMutex;
+    std::vector<THttpRequestInfo> fSeen;
+};
+
+}  // namespace
+
+TEST_F(HttpListenerTest, HandsTheHandlerTheRequest) {
+    Start();
+    const struct {
+        std::string request, command, document, params;
+    } cases[] = {
+        {"GET /a%20b/c.html?x=%41&y HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/a b/c.html", "x=%41&y"},
+        {"GET /%2e%2e/x HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/../x", ""},
+        {"GET /p%zz%4 HTTP/1.0\r\n\r\n", "GET", "/p%zz%4", ""},
+        {"GET http://host:1/abs?k HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/abs", "k"},
+        {"HEAD /h?z HTTP/1.1\r\nHost: h\r\n\r\n", "HEAD", "/h", "z"},
+        {"POST /f?q=2 HTTP/1.1\r\nHost: h\r\nContent-Type: application/x-www-form-urlencoded; charset=UTF-8\r\n"
+         "Content-Length: 3\r\n\r\na=1",
+         "POST", "/f", "a=1&q=2"},
+        {"POST /f HTTP/1.1\r\nHost: h\r\nContent-Type: Application/X-WWW-Form-Urlencoded\r\nContent-Length: 3\r\n\r\na=1",
+         "POST", "/f", "a=1"},
+        {"POST /f?q=2 HTTP/1.1\r\nHost: h\r\nContent-Type: text/plain\r\nContent-Length: 3\r\n\r\nzzz", "POST", "/f", "q=2"},
+        // A compressed body is handed over as it came.
+        {"POST /f HTTP/1.1\r\nHost: h\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Encoding: gzip\r\n"
+         "Content-Length: 4\r\n\r\n" + std::string("\x1f\x8b\x08\x00", 4),
+         "POST", "/f", std::string("\x1f\x8b\x08\x00", 4)},
+    };
+    for (const auto& c : cases) {
+        const std::size_t before = Seen().size();
+        const THttpReply reply = ParseReply(SendRaw(fPort, c.request));
+        EXPECT_EQ(reply.Status, 200) << c.request;
+        EXPECT_EQ(reply.Header("connection"), "close");
+        const auto seen = Seen();
+        ASSERT_EQ(seen.size(), before + 1) << c.request;
+        EXPECT_EQ(seen.back().Command, c.command);
+        EXPECT_EQ(seen.back().Document, c.document) << c.request;
+        EXPECT_EQ(seen.back().Params, c.params) << c.request;
+        EXPECT_EQ(seen.back().ClientIp, "127.0.0.1");
+        EXPECT_EQ(seen.back().LocalIp, "127.0.0.1");
+    }
+}
+
+TEST_F(HttpListenerTest, SendsWhatTheHandlerSet) {
+    TTempDir dir;
+    const std::string png = std::string("\x89PNG\r\n\x1a\n\0\0", 10);
+    WriteFileText(dir / "a.png", png);
+    fHandler = [&](const THttpRequestInfo& rq, THttpResponseInfo& rs) {
+        const std::string& d = rq.Document;
+        if (d == "/xml") {
+            rs.ContentType = "text/xml";
+            rs.ContentText = "<a>\xC3\xA9</a>";
+        } else if (d == "/html") {
+            rs.ContentType = "text/html";
+            rs.ContentText = "caf\xC3\xA9 \xE2\x82\xAC";
+        } else if (d == "/none") {
+            rs.ResponseNo = 404;
+            rs.ContentText = "<b>x</b>";
+        } else if (d == "/throw") {
+            rs.ContentType = "text/xml";
+            throw std::runtime_error("boom");
+        } else if (d == "/file") {
+            rs.ContentType = "image/png";
+            rs.ContentStream = std::make_unique<TContentFile>(dir / "a.png");
+        } else if (d == "/missing") {
+            rs.ContentStream = std::make_unique<TContentFile>(dir / "nope.png");
+        }
+    };
+    Start();
+    const struct {
+        std::string method, target;
+        int status;
+        std::string type, body, length;
+    } cases[] = {
+        {"GET", "/xml", 200, "text/xml; charset=us-ascii", "<a>?</a>", "8"},
+        {"GET", "/html", 200, "text/html; charset=ISO-8859-1", "caf\xE9 ?", "6"},
+        {"GET", "/none", 404, "text/plain; charset=ISO-8859-1", "<b>x</b>", "8"},
+        {"GET", "/throw", 500, "text/xml; charset=us-ascii", "boom", "4"},
+        {"GET", "/file", 200, "image/png", png, "10"},
+        {"HEAD", "/file", 200, "image/png", "", "10"},
+        {"HEAD", "/xml", 200, "text/xml; charset=us-ascii", "", "8"},
+        {"GET", "/missing", 500, "", "", ""},
+    };
+    for (const auto& c : cases) {
+        const THttpReply r = Request(fPort, c.method, c.target);
+        EXPECT_EQ(r.Status, c.status) << c.method << " " << c.target;
+        if (c.target == "/missing") {
+            EXPECT_NE(r.Body.find("Cannot open file"), std::string::npos) << r.Body;
+            continue;
+        }
+        EXPECT_EQ(r.Header("content-type"), c.type) << c.target;
+        EXPECT_EQ(r.Body, c.body) << c.method << " " << c.target;
+        EXPECT_EQ(r.Header("content-length"), c.length) << c.method << " " << c.target;
+    }
+}
+
+TEST_F(HttpListenerTest, RefusesWhatItCannotServe) {
+    Start();
+    const std::string longLine = "GET /" + std::string(100 * 1024, 'a') + " HTTP/1.1\r\nHost: h\r\n\r\n";
+    std::string manyHeaders = "GET / HTTP/1.1\r\nHost: h\r\n";
+    for (int i = 0; i < 3000; ++i) manyHeaders += "X-H" + std::to_string(i) + ": v\r\n";
+    manyHeaders += "\r\n";
+    const std::string bigBody = "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 2000000\r\n\r\n" + std::string(4096, 'b');
+    const struct {
+        std::string name, request;
+        int status;
+    } cases[] = {
+        {"request line of 100 KiB", longLine, 414},
+        {"3000 headers", manyHeaders, 431},
+        {"body over 1 MiB", bigBody, 413},
+        {"PUT", "PUT / HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n", 405},
+        {"DELETE", "DELETE /x HTTP/1.1\r\nHost: h\r\n\r\n", 405},
+        {"garbage", "NOT HTTP AT ALL\r\n\r\n", 400},
+        {"target without slash", "GET abc HTTP/1.1\r\nHost: h\r\n\r\n", 400},
+    };
+    for (const auto& c : cases) {
+        const THttpReply r = ParseReply(SendRaw(fPort, c.request));
+        EXPECT_EQ(r.Status, c.status) << c.name;
+    }
+    EXPECT_TRUE(Seen().empty());
+    EXPECT_EQ(Get(fPort, "/still-there").Status, 200);
+}
+
+TEST_F(HttpListenerTest, SlowClientIsCutOffWhileOthersAreServed) {
+    THttpLimits limits;
+    limits.ReadDeadline = 600ms;
+    Start(limits);
+    const int slow = ConnectLocal(fPort);
+    ASSERT_GE(slow, 0);
+    const std::string request = "GET /slow HTTP/1.1\r\nHost: h\r\n\r\n";
+    const auto started = std::chrono::steady_clock::now();
+    std::string reply;
+    bool othersServed = false;
+    // One byte every 100 ms, paced by waiting for the server's answer.
+    for (std::size_t i = 0; i < request.size() && reply.empty(); ++i) {
+        (void)::send(slow, &request[i], 1, MSG_NOSIGNAL);
+        pollfd p{slow, POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0) reply = ReadAll(slow, 2000);
+        if (i == 2) othersServed = Get(fPort, "/fast").Status == 200;
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    ::close(slow);
+    EXPECT_TRUE(othersServed);
+    EXPECT_EQ(ParseReply(reply).Status, 408);
+    EXPECT_GE(elapsed, 500ms);
+    EXPECT_LT(elapsed, 2500ms);
+    ASSERT_EQ(Seen().size(), 1u);
+    EXPECT_EQ(Seen()[0].Document, "/fast");
+}
+
+TEST_F(HttpListenerTest, ConnectionsBeyondTheCapGet503) {
+    TGate gate;
+    fHandler = [&](const THttpRequestInfo& rq, THttpResponseInfo&) {
+        if (rq.Document == "/block") gate.Pass();
+    };
+    THttpLimits limits;
+    limits.MaxConnections = 2;
+    Start(limits);
+    std::vector<std::thread> blocked;
+    std::vector<int> statuses(2);
+    for (int i = 0; i < 2; ++i) blocked.emplace_back([&, i] { statuses[i] = Get(fPort, "/block").Status; });
+    ASSERT_TRUE(gate.WaitForWaiting(2));
+    const THttpReply busy = Get(fPort, "/third");
+    EXPECT_EQ(busy.Status, 503);
+    gate.Release();
+    for (auto& t : blocked) t.join();
+    EXPECT_EQ(statuses, (std::vector<int>{200, 200}));
+    EXPECT_EQ(Get(fPort, "/after").Status, 200);  // the finished connections freed their places
+}
+
+TEST_F(HttpListenerTest, PortThatCannotBeOpenedIsReported) {
+    Start();
+    THttpListener second([](const THttpRequestInfo&, THttpResponseInfo&) {});
+    second.SetBindAddress("127.0.0.1");
+    second.SetDefaultPort(fPort);
+    try {
+        second.Start();
+        ADD_FAILURE() << "a taken port was opened";
+    } catch (const EHttpListenerError& e) {
+        EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+    }
+    EXPECT_FALSE(second.Active());
+    THttpListener foreign([](const THttpRequestInfo&, THttpResponseInfo&) {});
+    foreign.SetBindAddress("192.0.2.1");  // an address this host does not have
+    foreign.SetDefaultPort(0);
+    EXPECT_THROW(foreign.Start(), EHttpListenerError);
+}
+
+TEST_F(HttpListenerTest, StopWaitsForTheRequestInTheHandler) {
+    TGate gate;
+    std::atomic<bool> handlerDone{false};
+    fHandler = [&](const THttpRequestInfo&, THttpResponseInfo&) {
+        gate.Pass();
+        handlerDone = true;
+    };
+    Start();
+    std::thread client([&] { Get(fPort, "/"); });
+    ASSERT_TRUE(gate.WaitForWaiting(1));
+    std::atomic<bool> doneWhenStopped{false};
+    std::thread stopper([&] {
+        fListener->Stop();
+        doneWhenStopped = handlerDone.load();
+    });
+    gate.Release();
+    stopper.join();
+    client.join();
+    EXPECT_TRUE(doneWhenStopped);
+    EXPECT_FALSE(fListener->Active());
+    EXPECT_LT(ConnectLocal(fPort), 0);
+}
