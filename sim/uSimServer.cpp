@@ -1,0 +1,126 @@
+#include "sim/uSimServer.h"
+
+#include <csignal>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/signal_set.hpp>
+
+#include "qlink/uQLink.h"
+
+namespace zelto::sim {
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+
+struct TSimServer::TIO {
+    asio::io_context context;
+    udp::socket socket{context};
+    udp::endpoint peer;
+    std::array<uint8_t, 8192> buffer{};
+};
+
+bool ParseSimRequest(std::span<const uint8_t> Datagram, TSimRequest& Request) {
+    int32_t sender = 0, receiver = 0;
+    uint8_t direction = 0, flags = 0;
+    std::string dataText;
+    if (!ParseFrame(BytesToHex(Datagram), sender, receiver, direction, flags, dataText)) return false;
+    if (direction != kDirectionRequest) return false;
+    // The counted bytes after direction and flags: command, data, password checksum.
+    std::vector<uint8_t> bytes(dataText.size() / 2);
+    int count = 0;
+    HexToBytes(dataText, bytes, count);
+    if (count < 3) return false;
+    Request.SenderNAD = sender;
+    Request.ReceiverNAD = receiver;
+    Request.Command = bytes[0];
+    Request.Data.assign(bytes.begin() + 1, bytes.begin() + count - 2);
+    Request.PasswordCRC = static_cast<uint16_t>(bytes[static_cast<std::size_t>(count - 2)] |
+                                                (bytes[static_cast<std::size_t>(count - 1)] << 8));
+    return true;
+}
+
+TSimServer::TSimServer() : fIO(std::make_unique<TIO>()) {}
+
+TSimServer::~TSimServer() { Stop(); }
+
+bool TSimServer::AddController(int32_t NAD) {
+    if (Controller(NAD) != nullptr) return false;
+    fControllers.Add(std::make_unique<TSimController>(NAD));
+    return true;
+}
+
+TSimController* TSimServer::Controller(int32_t NAD) const {
+    for (const auto& c : fControllers)
+        if (c->NAD() == NAD) return c.get();
+    return nullptr;
+}
+
+std::vector<std::vector<uint8_t>> TSimServer::HandleDatagram(std::span<const uint8_t> Datagram) {
+    std::vector<std::vector<uint8_t>> answers;
+    TSimRequest request;
+    if (!ParseSimRequest(Datagram, request)) return answers;
+    const bool broadcast = request.ReceiverNAD == kBroadcastNAD;
+    for (const auto& c : fControllers) {
+        if (!broadcast && c->NAD() != request.ReceiverNAD) continue;
+        const auto data = c->Handle(request, broadcast);
+        if (data) answers.push_back(BuildAnswerFrame(c->NAD(), request.SenderNAD, 0, *data));
+    }
+    return answers;
+}
+
+bool TSimServer::Bind(const std::string& BindAddress, uint16_t Port, std::string& Error) {
+    try {
+        const auto address = BindAddress.empty() ? asio::ip::address_v4::any() : asio::ip::make_address_v4(BindAddress);
+        fIO->socket.open(udp::v4());
+        fIO->socket.set_option(asio::socket_base::reuse_address(true));
+        fIO->socket.set_option(asio::socket_base::broadcast(true));
+        fIO->socket.bind(udp::endpoint(address, Port));
+        return true;
+    } catch (const std::exception& e) {
+        Error = e.what();
+        boost::system::error_code ignored;
+        fIO->socket.close(ignored);
+        return false;
+    }
+}
+
+std::string TSimServer::BoundEndpoint() const {
+    boost::system::error_code ec;
+    const auto local = fIO->socket.local_endpoint(ec);
+    if (ec) return "";
+    return local.address().to_string() + ":" + std::to_string(local.port());
+}
+
+void TSimServer::ReceiveNext() {
+    fIO->socket.async_receive_from(asio::buffer(fIO->buffer), fIO->peer,
+                                   [this](const boost::system::error_code& ec, std::size_t size) {
+                                       if (ec == asio::error::operation_aborted) return;
+                                       if (!ec) {
+                                           for (const auto& answer : HandleDatagram({fIO->buffer.data(), size})) {
+                                               boost::system::error_code ignored;
+                                               fIO->socket.send_to(asio::buffer(answer), fIO->peer, 0, ignored);
+                                           }
+                                       }
+                                       ReceiveNext();
+                                   });
+}
+
+void TSimServer::Start() {
+    ReceiveNext();
+    fThread = std::thread([this] { fIO->context.run(); });
+}
+
+void TSimServer::Run() {
+    asio::signal_set signals(fIO->context, SIGINT, SIGTERM);
+    signals.async_wait([this](const boost::system::error_code&, int) { fIO->context.stop(); });
+    ReceiveNext();
+    fIO->context.run();
+}
+
+void TSimServer::Stop() {
+    fIO->context.stop();
+    if (fThread.joinable()) fThread.join();
+}
+
+}  // namespace zelto::sim

@@ -1,0 +1,108 @@
+// The communicator on real sockets, inside the test's own network namespace (loopback only): broadcast to
+// the loopback adapter's broadcast address, unicast after Connect, the size limit of datagrams, and one
+// receive thread for a thousand open sockets.
+#include "qlink/uAsioUDPSocket.h"
+
+#include <sys/resource.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "net/PrivateNetwork.h"
+#include "qlink/ScriptedPeer.h"
+#include "qlink/hQLinkCommands.h"
+#include "qlink/uCommunication.h"
+
+using namespace zelto;
+using zelto::test::TScriptedPeer;
+
+namespace {
+
+int ThreadCount() {
+    int n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    return n;
+}
+
+class TTestCommunicator : public TCommunicator {
+public:
+    std::string LastData() const { return fLastData; }
+};
+
+}  // namespace
+
+TEST(AsioCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
+    ZELTO_REQUIRE_PRIVATE_NETWORK();
+    TEthernetAdapterInfo lo;
+    ASSERT_TRUE(lo.SetByID("lo"));
+    ASSERT_EQ(lo.BroadcastAddress(), "127.255.255.255");
+
+    TScriptedPeer peer("0.0.0.0", kQLinkPort, [](const std::vector<uint8_t>& request) {
+        const std::vector<uint8_t> data = request[14] == kCmdPing ? std::vector<uint8_t>{} : std::vector<uint8_t>{1, 2};
+        return std::vector<std::vector<uint8_t>>{BuildAnswerFrame(10, 1, 0, data)};
+    });
+    ASSERT_TRUE(peer.Bound());
+
+    TTestCommunicator comm;
+    comm.SetEthAdapter(&lo);
+    comm.SetZeltoNAD(10);
+    ASSERT_TRUE(comm.Open());
+    ASSERT_TRUE(comm.Open());  // harmless when open
+    ASSERT_TRUE(comm.Connect());
+    EXPECT_EQ(comm.ZeltoIP(), "127.0.0.1");
+    ASSERT_TRUE(comm.SendCommand(kCmdReadStatus));
+    EXPECT_EQ(comm.LastData(), "0102");
+
+    const auto received = peer.Received();
+    ASSERT_EQ(received.size(), 2u);
+    EXPECT_EQ(received[0].Destination, "127.255.255.255");
+    EXPECT_EQ(received[0].Bytes[14], kCmdPing);
+    EXPECT_EQ(received[1].Destination, "127.0.0.1");
+    EXPECT_EQ(received[1].Bytes[14], kCmdReadStatus);
+
+    // A closed communicator hears nothing.
+    comm.Close();
+    comm.SetWaitTime(20);
+    EXPECT_FALSE(comm.SendCommand(kCmdReadStatus));
+}
+
+TEST(AsioCommunicator, OversizedDatagramIsDropped) {
+    ZELTO_REQUIRE_PRIVATE_NETWORK();
+    TScriptedPeer peer("127.0.0.1", kQLinkPort, [](const std::vector<uint8_t>& request) {
+        auto answer = BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>{0x05});
+        answer.resize(request[14] == kCmdPing ? 2048 : 3000, 0x00);
+        return std::vector<std::vector<uint8_t>>{answer};
+    });
+    ASSERT_TRUE(peer.Bound());
+    TEthernetAdapterInfo lo("lo", "Loopback lo", "127.0.0.1", "255.255.255.255");  // broadcast = 127.0.0.1
+    TTestCommunicator comm;
+    comm.SetEthAdapter(&lo);
+    comm.SetZeltoNAD(10);
+    ASSERT_TRUE(comm.Open());
+    EXPECT_TRUE(comm.SendCommand(kCmdPing));
+    comm.SetWaitTime(30);
+    EXPECT_FALSE(comm.SendCommand(kCmdReadStatus));
+}
+
+TEST(AsioCommunicator, ThousandOpenCommunicatorsShareOneReceiveThread) {
+    ZELTO_REQUIRE_PRIVATE_NETWORK();
+    rlimit files{};
+    ::getrlimit(RLIMIT_NOFILE, &files);
+    if (files.rlim_cur < 1100) {
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 1100);
+        ::setrlimit(RLIMIT_NOFILE, &files);
+    }
+    if (files.rlim_cur < 1100) GTEST_SKIP() << "too few file descriptors allowed";
+
+    const int before = ThreadCount();
+    std::vector<std::unique_ptr<TCommunicator>> all;
+    for (int i = 0; i < 1000; ++i) {
+        all.push_back(std::make_unique<TCommunicator>());
+        ASSERT_TRUE(all.back()->Open()) << i;
+    }
+    const int during = ThreadCount();
+    EXPECT_LE(during, before + 1);  // the receive thread, when this test is the first to open a socket
+    all.clear();
+    EXPECT_EQ(ThreadCount(), during);  // the thread stays for the next socket
+}
