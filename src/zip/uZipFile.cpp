@@ -38,6 +38,29 @@ std::string_view Announced(const std::string& s, uint32_t length, const TLocalFi
     return std::string_view(s).substr(0, length);
 }
 
+// Compresses Value into the entry and sets its local header: deflate, version 20, time now, CRC and sizes.
+// Nothing changes when the entry cannot hold it.
+void StoreContent(TLocalFile& f, const std::string& Value) {
+    if (Value.size() > kMax32) throw EZipFileError("An entry cannot hold 4 GiB or more.");
+    std::string compressed = DeflateBytes(Value);
+    if (compressed.size() > kMax32) throw EZipFileError("An entry cannot hold 4 GiB or more.");
+    const uint16_t nameLength = Length16(f.filename, "A name");
+    const uint16_t extraLength = Length16(f.extrafield, "An extra field");
+    f.LocalFileHeaderSignature = kLocalFileHeaderSignature;
+    f.CompressedData = std::move(compressed);
+    f.CutShort = false;
+    TCommonFileHeader& h = f.CommonFileHeader;
+    h.VersionNeededToExtract = kVersion20;
+    h.GeneralPurposeBitFlag = 0;
+    h.CompressionMethod = kMethodDeflate;
+    h.LastModFileTimeDate = DateTimeToDosDateTime(Now());
+    h.Crc32 = ZipCRC32(Value);
+    h.CompressedSize = static_cast<uint32_t>(f.CompressedData.size());
+    h.UncompressedSize = static_cast<uint32_t>(Value.size());
+    h.FilenameLength = nameLength;
+    h.ExtraFieldLength = extraLength;
+}
+
 // The central record that AddFile and SetUncompressed give an entry (external attributes aside).
 void FillCentralRecord(TFileHeader& c, const TLocalFile& local) {
     c.CentralFileHeaderSignature = kCentralFileHeaderSignature;
@@ -63,7 +86,15 @@ void TZipFile::LoadFromStream(std::istream& zipFileStream) {
     EndOfCentralDirectory = TEndOfCentralDir{};
     ZipFileComment.clear();
     TZipByteReader in(zipFileStream);
+    ReadRecords(in);
+    // Reading up to the end of the stream is no failure of the caller's stream.
+    if (!zipFileStream.bad()) zipFileStream.clear();
+}
 
+// Finds the first local header, reads the local entries in sequence, then the central records and the end
+// record. Each record ends with the next 4-byte value; a value that is none of the expected signatures ends
+// the reading. The local headers are the truth: the central offsets are kept only for writing again.
+void TZipFile::ReadRecords(TZipByteReader& in) {
     // The search steps a whole 4-byte value at a time from the starting position.
     uint32_t value = 0;
     do {
@@ -146,37 +177,16 @@ std::string TZipFile::GetUncompressed(int i) const {
 
 void TZipFile::SetUncompressed(int i, const std::string& Value) {
     CheckIndex(i);
-    if (Value.size() > kMax32) throw EZipFileError("An entry cannot hold 4 GiB or more.");
-    std::string compressed = DeflateBytes(Value);
-    if (compressed.size() > kMax32) throw EZipFileError("An entry cannot hold 4 GiB or more.");
-    TLocalFile& f = Files[static_cast<size_t>(i)];
-    const uint16_t nameLength = Length16(f.filename, "A name");
-    const uint16_t extraLength = Length16(f.extrafield, "An extra field");
-    f.CompressedData = std::move(compressed);
-    f.LocalFileHeaderSignature = kLocalFileHeaderSignature;
-    TCommonFileHeader& h = f.CommonFileHeader;
-    h.VersionNeededToExtract = kVersion20;
-    h.GeneralPurposeBitFlag = 0;
-    h.CompressionMethod = kMethodDeflate;
-    h.LastModFileTimeDate = DateTimeToDosDateTime(Now());
-    h.Crc32 = ZipCRC32(Value);
-    h.CompressedSize = static_cast<uint32_t>(f.CompressedData.size());
-    h.UncompressedSize = static_cast<uint32_t>(Value.size());
-    h.FilenameLength = nameLength;
-    h.ExtraFieldLength = extraLength;
-    FillCentralRecord(CentralDirectory[static_cast<size_t>(i)], f);
+    StoreContent(Files[static_cast<size_t>(i)], Value);
+    FillCentralRecord(CentralDirectory[static_cast<size_t>(i)], Files[static_cast<size_t>(i)]);
 }
 
+// A new entry holds the deflate form of no bytes (an empty final block), as SetUncompressed with no bytes
+// gives it: other readers refuse a deflate entry without any data.
 void TZipFile::AddFile(const std::string& Name, uint32_t FAttribute) {
     TLocalFile f;
-    f.LocalFileHeaderSignature = kLocalFileHeaderSignature;
     f.filename = Name;
-    TCommonFileHeader& h = f.CommonFileHeader;
-    h.VersionNeededToExtract = kVersion20;
-    h.GeneralPurposeBitFlag = 0;
-    h.CompressionMethod = kMethodDeflate;
-    h.LastModFileTimeDate = DateTimeToDosDateTime(Now());
-    h.FilenameLength = Length16(Name, "A name");
+    StoreContent(f, "");
     TFileHeader c;
     FillCentralRecord(c, f);
     c.ExternalFileAttributes = FAttribute;

@@ -54,7 +54,8 @@ public:
     std::string Data(int i) const { return GetUncompressed(i); }
     void SetData(int i, const std::string& Value) { SetUncompressed(i, Value); }
 
-    // Appends an empty entry; its central record carries FAttribute as the external file attributes.
+    // Appends an empty entry (its data: the deflate form of no bytes); its central record carries
+    // FAttribute as the external file attributes.
     void AddFile(const std::string& Name, uint32_t FAttribute);
 
     // The modification time of the local header. GetDateTime gives 0 for a zero DOS form and raises
@@ -69,6 +70,7 @@ public:
 
 private:
     void CheckIndex(int i) const;
+    void ReadRecords(TZipByteReader& in);
     std::string ArchiveBytes(uint64_t startPosition);
 };
 

@@ -164,6 +164,7 @@ TEST_F(ZipFile, OtherReadersAcceptWhatIsWritten) {
     const std::string path = dir + "/written.zip";
     TZipFile zip = Build({{"alc.txt", ReadFile(kDataDir + "/alc.txt")}, {"empty.txt", ""},
                           {"noise.bin", Noise(5000, 2)}});
+    zip.AddFile("added, never filled", 0x20);
     zip.SetName(0, "renamed.txt");
     zip.ZipFileComment = "comment";
     zip.SaveToFile(path);
@@ -175,6 +176,7 @@ TEST_F(ZipFile, OtherReadersAcceptWhatIsWritten) {
     const std::string extracted = dir + "/extracted.txt";
     ASSERT_EQ(std::system(("unzip -p " + path + " renamed.txt > " + extracted).c_str()), 0);
     EXPECT_EQ(ReadFile(extracted), ReadFile(kDataDir + "/alc.txt"));
+    EXPECT_EQ(LoadBytes(SaveBytes(zip)).GetUncompressed(3), "");
     std::filesystem::remove_all(dir);
 }
 
