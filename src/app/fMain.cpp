@@ -175,7 +175,7 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
     if (params.empty()) {
         MyLog.AddLog("File request from " + ARequestInfo.ClientIp + ": " + ARequestInfo.Document);
         if (const auto file = ResolveFile(ARequestInfo.Document)) {
-            AResponseInfo.ContentType = ContentTypeOfFile(*file);
+            AResponseInfo.ContentType = ContentTypeOfFile(ARequestInfo.Document);  // by the name asked for
             AResponseInfo.ContentStream = std::make_unique<TContentFile>(*file);
         } else {
             AResponseInfo.ResponseNo = 404;

@@ -1,0 +1,56 @@
+#pragma once
+// A request service for tests: records what the handler hands it and answers from a function.
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/uRequestService.h"
+
+namespace zelto::test {
+
+class TFakeRequestService : public IRequestService {
+public:
+    struct TCall {
+        std::string Password;
+        std::string Query;
+    };
+
+    void SetPassword(const std::string& Password) override {
+        std::lock_guard<std::mutex> lock(fMutex);
+        fPassword = Password;
+    }
+    std::string ReadVars(const std::string& InputStr) override {
+        {
+            std::lock_guard<std::mutex> lock(fMutex);
+            fCalls.push_back({fPassword, InputStr});
+        }
+        return Answer ? Answer(InputStr) : "<xml>" + InputStr + "</xml>";
+    }
+    void SetEthernetAdapter(const std::string& EthernetAdapterID) override {
+        std::lock_guard<std::mutex> lock(fMutex);
+        fAdapter = EthernetAdapterID;
+        fAdapterSet = true;
+    }
+    std::array<std::optional<TControllerStatus>, 3> LastAccessList() const override { return {}; }
+
+    std::vector<TCall> Calls() const {
+        std::lock_guard<std::mutex> lock(fMutex);
+        return fCalls;
+    }
+    std::string Adapter() const {
+        std::lock_guard<std::mutex> lock(fMutex);
+        return fAdapterSet ? fAdapter : "<not set>";
+    }
+
+    std::function<std::string(const std::string&)> Answer;
+
+private:
+    mutable std::mutex fMutex;
+    std::string fPassword;
+    std::string fAdapter;
+    bool fAdapterSet = false;
+    std::vector<TCall> fCalls;
+};
+
+}  // namespace zelto::test

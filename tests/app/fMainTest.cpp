@@ -1,0 +1,339 @@
+#include "app/fMain.h"
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "app/FakeRequestService.h"
+#include "log/uLog.h"
+#include "platform/TempDir.h"
+#include "platform/TestHttpClient.h"
+
+using namespace zelto;
+using namespace zelto::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+class MainTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fSavedLogFile = MyLog.LogFile();
+        MyLog.Enabled = false;
+        fs::create_directories(Prog());
+        MyLog.SetLogFile(Prog() + "/ZeltoHttpServer.log");
+    }
+    void TearDown() override {
+        MyLog.Enabled = false;
+        MyLog.SetLogFile(fSavedLogFile);
+    }
+    std::string Prog() const { return fDir / "prog"; }
+    std::string OwnFile() const { return fDir / "cfg/Tessvik/ZeltoHttpServer.conf"; }
+    std::string SiblingFile() const { return fDir / "cfg/Tessvik/ZeltoComServer.conf"; }
+
+    // A main window on a free port with a fake request service (nullptr: none).
+    std::unique_ptr<TfmMain> MakeMain(bool withService = true, TMainOptions options = {}) {
+        options.SettingsRoot = fDir / "cfg";
+        options.ProgramDir = Prog();
+        if (!options.PortOverride) options.PortOverride = 0;
+        options.BindAddress = "127.0.0.1";
+        fFake = nullptr;
+        TRequestServiceFactory factory;
+        if (withService) {
+            factory = [this](const IMainWindowState&) {
+                auto fake = std::make_unique<TFakeRequestService>();
+                fFake = fake.get();
+                return fake;
+            };
+        }
+        auto m = std::make_unique<TfmMain>(options, factory);
+        m->OnShowMessage = [this](const std::string& text) { fMessages.push_back(text); };
+        return m;
+    }
+
+    TTempDir fDir;
+    std::string fSavedLogFile;
+    TFakeRequestService* fFake = nullptr;
+    std::vector<std::string> fMessages;
+};
+
+const char* kAllValues =
+    "Top=100\nLeft=100\nWidth=475\nHeight=340\nMaximized=0\nQLinkPassword=\nLogToFile=0\nPort=80\n";
+
+}  // namespace
+
+TEST_F(MainTest, FirstStartUsesDefaultsAndTheSiblingsAdapter) {
+    WriteFileText(SiblingFile(), "EthernetAdapterID=eth7\n");
+    auto m = MakeMain();
+    m->FormCreate();
+    EXPECT_TRUE(fMessages.empty());
+    EXPECT_TRUE(m->ListenerActive());
+    EXPECT_EQ(m->Caption(), "ZeltoHttpServer v1.0.3");
+    EXPECT_EQ(fFake->Adapter(), "eth7");
+    EXPECT_EQ(m->QLinkPassword(), "");
+    EXPECT_EQ(m->HttpPort(), 80);
+    EXPECT_FALSE(MyLog.Enabled);
+    EXPECT_FALSE(m->Geometry.Maximized);
+    EXPECT_EQ(m->ReqCount(), 0);
+    // Starts idle: the latest request lies 11 s before now.
+    EXPECT_NEAR((Now() - m->RequestStatus().ReqTimestamp) * 86400.0, 11.0, 1.0);
+    m->FormDestroy();
+    EXPECT_EQ(ReadFileText(OwnFile()), kAllValues);
+    EXPECT_EQ(ReadFileText(SiblingFile()), "EthernetAdapterID=eth7\n");
+}
+
+TEST_F(MainTest, NoKeysAtAllSelectTheDefaultAdapterAndCreateBothKeys) {
+    auto m = MakeMain();
+    m->FormCreate();
+    EXPECT_EQ(fFake->Adapter(), "");
+    m->FormDestroy();
+    EXPECT_EQ(ReadFileText(OwnFile()), kAllValues);
+    EXPECT_EQ(ReadFileText(SiblingFile()), "EthernetAdapterID=\n");
+}
+
+TEST_F(MainTest, StoredSettingsAreUsedAndWrittenBack) {
+    WriteFileText(OwnFile(),
+                  "Top=-5\nLeft=7\nWidth=800\nHeight=600\nMaximized=1\nQLinkPassword=s3cret \\s\n"
+                  "LogToFile=1\nPort=65616\n");
+    WriteFileText(SiblingFile(), "EthernetAdapterID=lo\n");
+    auto m = MakeMain();
+    m->FormCreate();
+    EXPECT_EQ(m->Geometry.Top, -5);
+    EXPECT_EQ(m->Geometry.Left, 7);
+    EXPECT_EQ(m->Geometry.Width, 800);
+    EXPECT_EQ(m->Geometry.Height, 600);
+    EXPECT_TRUE(m->Geometry.Maximized);
+    EXPECT_EQ(m->QLinkPassword(), "s3cret  ");
+    EXPECT_TRUE(MyLog.Enabled);
+    EXPECT_EQ(m->HttpPort(), 80);  // the low 16 bits of 65536 + 80
+    EXPECT_EQ(fFake->Adapter(), "lo");
+    m->FormDestroy();
+    EXPECT_EQ(ReadFileText(OwnFile()),
+              "Top=-5\nLeft=7\nWidth=800\nHeight=600\nMaximized=1\nQLinkPassword=s3cret \\s\nLogToFile=1\nPort=80\n");
+}
+
+TEST_F(MainTest, OnlyAStoredOneMaximizes) {
+    const struct {
+        const char* stored;
+        bool maximized;
+    } cases[] = {{"1", true}, {"0", false}, {"2", false}, {"-1", false}};
+    for (const auto& c : cases) {
+        WriteFileText(OwnFile(), std::string("Maximized=") + c.stored + "\n");
+        auto m = MakeMain(false);
+        m->LoadSettings();
+        EXPECT_EQ(m->Geometry.Maximized, c.maximized) << c.stored;
+    }
+}
+
+TEST_F(MainTest, AValueOfTheWrongTypeStopsStartUpAndIsNotOverwritten) {
+    for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port"}) {
+        const std::string stored = std::string("QLinkPassword=keep\n") + name + "=abc\n";
+        WriteFileText(OwnFile(), stored);
+        fMessages.clear();
+        auto m = MakeMain();
+        m->FormCreate();
+        EXPECT_EQ(fMessages, std::vector<std::string>{std::string("Invalid data type for '") + name + "'"});
+        EXPECT_FALSE(m->ListenerActive()) << name;
+        EXPECT_FALSE(m->SettingsLoaded());
+        m->FormDestroy();
+        EXPECT_EQ(ReadFileText(OwnFile()), stored) << name;
+    }
+}
+
+TEST_F(MainTest, CommandLineOverridesAreNotSaved) {
+    WriteFileText(OwnFile(), "Port=81\n");
+    WriteFileText(SiblingFile(), "EthernetAdapterID=eth0\n");
+    TMainOptions options;
+    options.PortOverride = 0;
+    options.AdapterOverride = "lo";
+    auto m = MakeMain(true, options);
+    m->FormCreate();
+    EXPECT_TRUE(m->ListenerActive());
+    EXPECT_NE(m->ListenerPort(), 81);
+    EXPECT_EQ(fFake->Adapter(), "lo");
+    m->FormDestroy();
+    EXPECT_NE(ReadFileText(OwnFile()).find("Port=81\n"), std::string::npos);
+    EXPECT_EQ(ReadFileText(SiblingFile()), "EthernetAdapterID=eth0\n");
+}
+
+TEST_F(MainTest, TakenPortIsShownAndTheProgramRunsOn) {
+    auto first = MakeMain();
+    first->FormCreate();
+    TMainOptions options;
+    options.PortOverride = first->ListenerPort();
+    auto second = MakeMain(true, options);
+    second->FormCreate();
+    EXPECT_FALSE(second->ListenerActive());
+    EXPECT_EQ(second->ListenerError(), "Could not bind socket. Address and port are already in use.");
+    EXPECT_EQ(fMessages, std::vector<std::string>{"Could not bind socket. Address and port are already in use."});
+    EXPECT_TRUE(second->SettingsLoaded());
+}
+
+// ------------------------------------------------------------------------------------------- handler
+
+namespace {
+
+class HandlerTest : public MainTest {
+protected:
+    void SetUp() override {
+        MainTest::SetUp();
+        WriteFileText(Prog() + "/page.html", "<html>page</html>");
+        WriteFileText(Prog() + "/sub/data.json", "{}");
+        WriteFileText(Prog() + "/Name With Space.TXT", "spaced");
+        WriteFileText(Prog() + "/ZeltoHttpServer.log", "secret request lines");
+        WriteFileText(fDir / "outside.txt", "outside");
+        fs::create_symlink(fDir / "outside.txt", Prog() + "/link-out");
+        fs::create_symlink("page.html", Prog() + "/link-in");
+        fMain = MakeMain();
+        fMain->FormCreate();
+    }
+
+    THttpResponseInfo Handle(const std::string& document, const std::string& params, const std::string& client = "10.0.0.9") {
+        THttpRequestInfo rq;
+        rq.Command = "GET";
+        rq.ClientIp = client;
+        rq.LocalIp = "10.0.0.1";
+        rq.Document = document;
+        rq.Params = params;
+        THttpResponseInfo rs;
+        fMain->IdHTTPServer1CommandGet(rq, rs);
+        return rs;
+    }
+
+    static std::string StreamText(THttpResponseInfo& rs) {
+        if (!rs.ContentStream) return "";
+        std::string text(rs.ContentStream->Size(), '\0');
+        const int fd = rs.ContentStream->Release();
+        const ssize_t n = ::read(fd, text.data(), text.size());
+        ::close(fd);
+        text.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+        return text;
+    }
+
+    std::unique_ptr<TfmMain> fMain;
+};
+
+}  // namespace
+
+TEST_F(HandlerTest, SortsRequestsIntoFilesLoginsAndVariables) {
+    auto missing = [&](const std::string& doc) {
+        return "The requested URL " + doc + " was not found on this server.";
+    };
+    const struct {
+        std::string document, params;
+        int status;
+        std::string type, text;
+        bool toService;
+    } cases[] = {
+        {"/", "", 404, "", missing("/"), false},
+        {"/page.html", "", 200, "text/html", "<html>page</html>", false},
+        {"/sub/data.json", "", 200, "application/json", "{}", false},
+        {"/Name With Space.TXT", "", 200, "text/plain", "spaced", false},
+        {"/link-in", "", 200, "application/octet-stream", "<html>page</html>", false},
+        {"/missing.html", "", 404, "", missing("/missing.html"), false},
+        {"/sub", "", 404, "", missing("/sub"), false},
+        {"/sub/", "", 404, "", missing("/sub/"), false},
+        {"/../outside.txt", "", 404, "", missing("/../outside.txt"), false},
+        {"/sub/../page.html", "", 404, "", missing("/sub/../page.html"), false},
+        {"/link-out", "", 404, "", missing("/link-out"), false},
+        {"/ZeltoHttpServer.log", "", 404, "", missing("/ZeltoHttpServer.log"), false},
+        {std::string("/page.html\0x", 12), "", 404, "", missing(std::string("/page.html\0x", 12)), false},
+        {"/", "username=a&password=", 200, "text/html", "1", false},
+        {"/x", "password=&username=", 200, "text/html", "1", false},
+        {"/", "c10.password=5&username=x", 200, "text/xml", "<xml>c10.password=5&username=x</xml>", true},
+        {"/", "password=1", 200, "text/xml", "<xml>password=1</xml>", true},
+        {"/", "UserName=a&Password=b", 200, "text/xml", "<xml>UserName=a&Password=b</xml>", true},
+        {"/page.html", "sys.server_version", 200, "text/xml", "<xml>sys.server_version</xml>", true},
+    };
+    int32_t count = 0;
+    std::size_t calls = 0;
+    for (const auto& c : cases) {
+        THttpResponseInfo rs = Handle(c.document, c.params);
+        ++count;
+        EXPECT_EQ(rs.ResponseNo, c.status) << c.document << "?" << c.params;
+        EXPECT_EQ(rs.ContentType, c.type) << c.document << "?" << c.params;
+        const std::string text = rs.ContentStream ? StreamText(rs) : rs.ContentText;
+        EXPECT_EQ(text, c.text) << c.document << "?" << c.params;
+        if (c.toService) ++calls;
+        ASSERT_EQ(fFake->Calls().size(), calls) << c.document << "?" << c.params;
+        if (c.toService) {
+            EXPECT_EQ(fFake->Calls().back().Query, c.params);
+        }
+        EXPECT_EQ(fMain->ReqCount(), count);  // every request counts
+    }
+    const TRequestStatus status = fMain->RequestStatus();
+    EXPECT_EQ(status.LastReqUrl, "10.0.0.9");
+    EXPECT_EQ(status.LocalIp, "10.0.0.1");
+    EXPECT_EQ(status.ReqCount, count);
+}
+
+TEST_F(HandlerTest, VariableRequestsCarryTheCurrentPasswordAndAreLogged) {
+    MyLog.Enabled = true;
+    MyLog.DeleteFile();
+    fMain->SetQLinkPassword("first");
+    Handle("/", "c1.a", "192.168.1.20");
+    fMain->SetQLinkPassword("second");
+    Handle("/", "c1.b");
+    Handle("/", "username=u&password=p");
+    Handle("/page.html", "");
+    const auto calls = fFake->Calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].Password, "first");
+    EXPECT_EQ(calls[1].Password, "second");
+    const std::string log = ReadFileText(Prog() + "/ZeltoHttpServer.log");
+    EXPECT_NE(log.find("HTTP request from 192.168.1.20: c1.a\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Login request from 10.0.0.9: username=u&password=p\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("File request from 10.0.0.9: /page.html\r\n"), std::string::npos) << log;
+}
+
+TEST_F(HandlerTest, AnErrorEscapesAfterCountingAndLeavesTheLock) {
+    fFake->Answer = [](const std::string& q) -> std::string {
+        if (q == "bad") throw std::runtime_error("ALC line cannot be parsed");
+        return "ok";
+    };
+    EXPECT_THROW(Handle("/", "bad"), std::runtime_error);
+    EXPECT_EQ(fMain->ReqCount(), 1);
+    EXPECT_EQ(Handle("/", "good").ContentText, "ok");  // would hang if the lock were still held
+    EXPECT_EQ(fMain->ReqCount(), 2);
+}
+
+TEST_F(HandlerTest, WithoutARequestServiceVariableRequestsGet503) {
+    fMain->FormDestroy();
+    fMain = MakeMain(false);
+    fMain->FormCreate();
+    const THttpResponseInfo rs = Handle("/", "c10.temp");
+    EXPECT_EQ(rs.ResponseNo, 503);
+    EXPECT_EQ(rs.ContentText, "Request service not available");
+    EXPECT_EQ(Handle("/", "username=a&password=").ContentText, "1");
+}
+
+TEST_F(HandlerTest, RequestsOverTheListenerRunOneAtATime) {
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    fFake->Answer = [&](const std::string& q) {
+        const int now = ++inside;
+        int seen = most;
+        while (now > seen && !most.compare_exchange_weak(seen, now)) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // stands in for Q-link traffic
+        --inside;
+        return q;
+    };
+    const uint16_t port = fMain->ListenerPort();
+    std::vector<std::thread> clients;
+    std::vector<THttpReply> replies(8);
+    for (int i = 0; i < 8; ++i) {
+        clients.emplace_back([&, i] { replies[i] = Get(port, "/?c1.v" + std::to_string(i)); });
+    }
+    for (auto& t : clients) t.join();
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(replies[i].Status, 200);
+        EXPECT_EQ(replies[i].Header("content-type"), "text/xml; charset=us-ascii");
+        EXPECT_EQ(replies[i].Body, "c1.v" + std::to_string(i));
+    }
+    EXPECT_EQ(most, 1);
+    EXPECT_EQ(fMain->ReqCount(), 8);
+    EXPECT_EQ(fMain->RequestStatus().LastReqUrl, "127.0.0.1");
+}

@@ -1,0 +1,51 @@
+#include "app/uCommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include "app/uOneInstance.h"
+
+using namespace zelto;
+
+TEST(CommandLine, ReadsEveryOption) {
+    const struct {
+        std::vector<std::string> args;
+        bool headless, help, version;
+        std::optional<uint16_t> port;
+        std::optional<std::string> adapter;
+        bool error;
+    } cases[] = {
+        {{}, false, false, false, std::nullopt, std::nullopt, false},
+        {{"--headless"}, true, false, false, std::nullopt, std::nullopt, false},
+        {{"--port", "8080", "--adapter", "eth1"}, false, false, false, 8080, "eth1", false},
+        {{"--port=0", "--adapter="}, false, false, false, 0, "", false},
+        {{"--port", "65535"}, false, false, false, 65535, std::nullopt, false},
+        {{"--help"}, false, true, false, std::nullopt, std::nullopt, false},
+        {{"-h"}, false, true, false, std::nullopt, std::nullopt, false},
+        {{"--version", "--headless"}, true, false, true, std::nullopt, std::nullopt, false},
+        {{"--port", "65536"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--port", "-1"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--port", "80x"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--port"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--adapter"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--verbose"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--headless=1"}, false, false, false, std::nullopt, std::nullopt, true},
+    };
+    for (const auto& c : cases) {
+        const TCommandLine cl = ParseCommandLine(c.args);
+        const std::string what = c.args.empty() ? "(none)" : c.args[0];
+        EXPECT_EQ(!cl.Error.empty(), c.error) << what << ": " << cl.Error;
+        if (c.error) continue;
+        EXPECT_EQ(cl.Headless, c.headless) << what;
+        EXPECT_EQ(cl.Help, c.help) << what;
+        EXPECT_EQ(cl.Version, c.version) << what;
+        EXPECT_EQ(cl.Port, c.port) << what;
+        EXPECT_EQ(cl.Adapter, c.adapter) << what;
+    }
+}
+
+TEST(InstanceName, FileNameWithoutFolderAndBackslashesThenVersion) {
+    EXPECT_EQ(MakeInstanceName("/opt/zelto/ZeltoHttpServer", "1.0.3"), "ZeltoHttpServer1.0.3");
+    EXPECT_EQ(MakeInstanceName("/opt/zelto/Zelto\\Http", "1.0.3"), "ZeltoHttp1.0.3");
+    EXPECT_EQ(MakeInstanceName("ZeltoHttpServer", ""), "ZeltoHttpServer");
+    EXPECT_NE(MakeInstanceName("/a/ZeltoHttpServer", "1.0.4"), MakeInstanceName("/a/ZeltoHttpServer", "1.0.3"));
+}
