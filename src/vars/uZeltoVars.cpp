@@ -1,6 +1,8 @@
 #include "vars/uZeltoVars.h"
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -254,7 +256,7 @@ std::optional<std::vector<std::string>> TZeltoVarList::Strings() const {
 
 void TZeltoVarList::LoadFromFile(const std::string& FName, int32_t ZeltoNAD) {
     std::ifstream file(FName, std::ios::binary);
-    if (!file) throw std::runtime_error("Cannot open file \"" + FName + "\"");
+    if (!file) throw std::runtime_error("Cannot open file \"" + FName + "\". " + std::strerror(errno));
     LoadFromStream(file, ZeltoNAD);
 }
 

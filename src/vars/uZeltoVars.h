@@ -99,9 +99,9 @@ public:
     TZeltoVar(const TZeltoVar&) = delete;
     TZeltoVar& operator=(const TZeltoVar&) = delete;
 
-    // Copies everything but nothing of identity: type, visibility, access, name, description, both value
-    // forms, address, size, scope, offset, element count and index, write flag, stream count and bytes.
-    // nullptr does nothing.
+    // Copies type, visibility, access, name, description, both value forms, address, size, scope, offset,
+    // element count and index, write flag, stream count and all stream bytes. nullptr does nothing. The proxy
+    // keeps such copies for each transfer.
     void Assign(const TZeltoVar* AVar);
 
     int32_t Address() const { return fAddress; }
@@ -171,7 +171,7 @@ private:
 // Raised for an ALC line that cannot be parsed: "Error parsing ALC data on line N" (N zero-based).
 class EAlcParseError : public std::runtime_error {
 public:
-    EAlcParseError(int ALine);
+    explicit EAlcParseError(int ALine);
     int Line() const { return fLine; }
 
 private:
