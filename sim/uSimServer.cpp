@@ -61,6 +61,7 @@ std::vector<std::vector<uint8_t>> TSimServer::HandleDatagram(std::span<const uin
     TSimRequest request;
     if (!ParseSimRequest(Datagram, request)) return answers;
     const bool broadcast = request.ReceiverNAD == kBroadcastNAD;
+    std::lock_guard<std::mutex> lock(fLock);
     for (const auto& c : fControllers) {
         if (!broadcast && c->NAD() != request.ReceiverNAD) continue;
         const auto data = c->Handle(request, broadcast);

@@ -4,6 +4,7 @@
 // back to the address and port the request came from.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <thread>
@@ -27,8 +28,10 @@ public:
     int ControllerCount() const { return fControllers.Count(); }
 
     // The answer frames to one received datagram, in the order of the hosted controllers. Datagrams that
-    // are not a well-formed request get none.
+    // are not a well-formed request get none. Holds the server's lock while the controllers work.
     std::vector<std::vector<uint8_t>> HandleDatagram(std::span<const uint8_t> Datagram);
+    // The lock under which requests are served: hold it to change a controller while the server runs.
+    std::unique_lock<std::mutex> Lock() { return std::unique_lock<std::mutex>(fLock); }
 
     // Binds the socket (BindAddress "" = all addresses); false with a message when that fails.
     bool Bind(const std::string& BindAddress, uint16_t Port, std::string& Error);
@@ -44,6 +47,7 @@ private:
     struct TIO;
     void ReceiveNext();
 
+    std::mutex fLock;
     TObjectList<TSimController> fControllers;
     std::unique_ptr<TIO> fIO;
     std::thread fThread;

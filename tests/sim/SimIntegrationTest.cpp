@@ -61,7 +61,10 @@ std::unique_ptr<TSimServer> StartSim(std::initializer_list<int32_t> nads) {
 TEST_F(SimIntegrationTest, ConnectReadStatusAndDetect) {
     const auto sim = StartSim({7, 5, 12});
     ASSERT_NE(sim, nullptr);
-    sim->Controller(5)->SetPLCStatus(TPLCStatus::psPause);
+    {
+        const auto lock = sim->Lock();
+        sim->Controller(5)->SetPLCStatus(TPLCStatus::psPause);
+    }
 
     fComm.SetZeltoNAD(12);
     ASSERT_TRUE(fComm.Connect());
