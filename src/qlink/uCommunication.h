@@ -19,14 +19,22 @@
 #include <string>
 #include <vector>
 
+#include "base/Variant.h"
 #include "net/uEthernetUtils.h"
+#include "qlink/hCodeMemory.h"
+#include "qlink/hQLinkCommands.h"
 #include "qlink/uQLink.h"
 #include "qlink/uUDPSocket.h"
+#include "vars/uZeltoVars.h"
 
 namespace zelto {
 
 // The transport enters csNONE (after creation), csWAITING, csRECEIVING and csREADY only.
 enum TCommState { csNONE, csIDLE, csREADY, csSENDING, csWAITING, csRECEIVING, csNEWMESSAGE };
+
+// Bytes of controller memory read into or written from the program (code blocks, the file table, the ALC
+// archive); the position is always the start.
+using TMemoryStream = std::string;
 
 class TCommunicator {
 public:
@@ -54,6 +62,64 @@ public:
     void SetZeltoNAD(int32_t Value);
     // Rebinds the socket to the adapter's address, keeping its active state; errors are swallowed.
     void BindEthernetAdapter();
+
+    // Controller commands (uCommCommands.cpp). Each sends one request to ZeltoNAD with up to fNoRetries
+    // attempts and reports failure only through its result: no answer, a short answer or an invalid header
+    // give false, never an exception.
+    bool Ping();
+    // System and program status. Each out-parameter is written only when its byte is in range; a byte out
+    // of range makes the result false.
+    bool ReadStatus(TSysStatus& sys_status, TPLCStatus& plc_status);
+    // Up to five ReadStatus; true when one answered with ssKernel and psRun.
+    bool CheckIfZeltoIsRunning();
+    // The controller holds a valid program (short header read in up to five tries).
+    bool CheckCode();
+    // The program's transfer date equals the one seen last; the date read becomes the one seen last.
+    bool CheckDateNotChanged();
+    // On success CodeHead holds the newly read header.
+    bool ReadCodeHeader(std::unique_ptr<TCodeHeader>& CodeHead);
+    bool ReadCodeHeaderShort(std::unique_ptr<TCodeHeaderShort>& CodeHead);
+    // Block_size bytes from the start of code segment Seg_num (code address Seg_num * 256) or from data
+    // address Block_addr. The answer's bytes are converted into data from index 0; true when at least
+    // Block_size came.
+    bool ReadCode(uint16_t Seg_num, uint16_t Block_size, std::span<uint8_t> data);
+    bool ReadData(uint16_t Block_addr, uint16_t Block_size, std::span<uint8_t> data);
+    // Writes the first Block_size bytes of data (false, with nothing sent, when data holds fewer).
+    bool WriteCode(uint16_t Seg_num, uint16_t Block_size, std::span<const uint8_t> data);
+    bool WriteData(uint16_t Block_addr, uint16_t Block_size, std::span<const uint8_t> data);
+    // Reads size bytes of code memory from Address into DataStream in segment-aligned blocks of up to 256
+    // bytes. Stops with false at the first failed block, keeping what was read. A negative address or size,
+    // a size over kMaxCodeFileSize or a range beyond the 16-bit segment numbers is refused unread.
+    bool ReadToStream(int32_t Address, int32_t size, TMemoryStream* DataStream);
+    // Writes the stream to code memory from segment Address div 256 on, in blocks of 256 bytes.
+    bool SendStream(uint32_t Address, const TMemoryStream& DataStream);
+    // Fetches the file "alc.zip" from the controller's file table. AlcStream is replaced: it stays empty
+    // when there is no such file, and holds the bytes read so far when reading the file failed.
+    bool ReadAlc(std::unique_ptr<TMemoryStream>& AlcStream);
+    // Erases flash; the one exchange waits up to 10 s per attempt.
+    bool FlashInit(uint8_t sector_flags, uint8_t clear_plc_var);
+    bool DataInit();
+
+    // Variable transfer (uCommVars.cpp). Random-access reads and writes: VarCount1 1-byte, VarCount2 2-byte
+    // and VarCount4 4-byte items at the first N Addresses; the values travel in that order, little-endian.
+    bool ReadRandom(int VarCount1, int VarCount2, int VarCount4, std::span<const uint16_t> Addresses,
+                    std::span<uint8_t> data);
+    bool WriteRandom(int VarCount1, int VarCount2, int VarCount4, std::span<const uint16_t> Addresses,
+                     std::span<const uint8_t> data);
+    // Reads / writes every transferable variable of the list in chunks of 100 variables per exchange.
+    // ReadVars of an empty list is true, WriteVars of one false; WriteVars clears WriteReq chunk by chunk,
+    // also for a chunk whose write failed.
+    bool ReadVars(TZeltoVarList* VarList);
+    bool WriteVars(TZeltoVarList* VarList);
+    // Writes one value to one variable with WriteData; clears its WriteReq whatever the result. A value the
+    // variable's type refuses is not sent (false).
+    bool WriteVar(TZeltoVar* AVar, const Variant& Value);
+
+    // Autodetection (uCommDetect.cpp): one ping to NAD 0 at the adapter's broadcast address, then Timeout ms
+    // of collecting answers. The lists are replaced by the NADs (each once, in answer order) and the
+    // addresses of their first answers. False only for a missing list. NAD, address, retry count and wait
+    // time are as before the call afterwards.
+    bool DetectZeltos(std::vector<std::string>* NADList, std::vector<std::string>* IPList, int Timeout);
 
     int WaitTime() const { return fWaitTime; }
     void SetWaitTime(int Value) { fWaitTime = Value; }
@@ -117,6 +183,14 @@ private:
     bool AcceptAnswer(int32_t SenderNAD, int32_t ReceiverNAD, std::string Data, const TUDPEndpoint& Peer,
                       const TUDPEndpoint& Local);
     void LogTransmit(const std::string& Destination, std::span<const uint8_t> Frame);
+    // Exchanges a request and converts the accepted answer's data into Answer (zeroed first, cut at its
+    // end); Count is the number of bytes converted. False when no answer came.
+    bool RequestAnswer(uint8_t Command, std::span<const uint8_t> Data, std::span<uint8_t> Answer, int& Count);
+    // ReadCode/ReadData and WriteCode/WriteData differ only in their command.
+    bool ReadBlock(uint8_t Command, uint16_t Where, uint16_t Block_size, std::span<uint8_t> data);
+    bool WriteBlock(uint8_t Command, uint16_t Where, uint16_t Block_size, std::span<const uint8_t> data);
+    // ReadCodeHeaderShort in up to five tries.
+    std::unique_ptr<TCodeHeaderShort> ReadCodeHeaderShortRetried();
 
     std::mutex fLock;
     std::condition_variable fAnswered;
