@@ -10,18 +10,13 @@
 #include <string>
 
 #include "base/DateTime.h"
+#include "web/uZeltoStatus.h"
 
 namespace zelto {
 
 // A copy of what the status display shows of one controller proxy; copied, so that the display never
 // reads a proxy that the service frees meanwhile.
-struct TControllerStatus {
-    int32_t NAD = -1;
-    std::string IP;
-    bool PingOK = false;
-    TDateTime LastRequestTimestamp = 0;
-    int32_t RequestCount = 0;
-};
+using TControllerStatus = TZeltoStatus;
 
 class IRequestService {
 public:

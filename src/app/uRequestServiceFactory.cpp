@@ -1,9 +1,37 @@
 #include "app/uRequestService.h"
 
+#include "web/uZeltoIntf.h"
+
 namespace zelto {
 
-// The request service joins the program here: wrap TZeltoServer (OutputType iotXML) in an IRequestService
-// and return it. Until it exists, variable requests are answered "Request service not available" (503).
-std::unique_ptr<IRequestService> CreateRequestService(const IMainWindowState& /*window*/) { return nullptr; }
+namespace {
+
+// TZeltoServer behind the window's seam, answering in XML.
+class TZeltoRequestService : public IRequestService {
+public:
+    explicit TZeltoRequestService(const IMainWindowState& window)
+        : fServer(TZeltoServerHost{[&window] { return window.ServerStartedAt(); },
+                                   [&window] { return window.ReqCount(); }, {}}) {
+        fServer.SetOutputType(iotXML);
+    }
+
+    void SetPassword(const std::string& Password) override { fServer.SetPassword(Password); }
+    std::string ReadVars(const std::string& InputStr) override { return fServer.ReadVars(InputStr); }
+    void SetEthernetAdapter(const std::string& EthernetAdapterID) override {
+        fServer.SetEthernetAdapter(EthernetAdapterID);
+    }
+    std::array<std::optional<TControllerStatus>, 3> LastAccessList() const override {
+        return fServer.LastAccessSnapshot();
+    }
+
+private:
+    TZeltoServer fServer;
+};
+
+}  // namespace
+
+std::unique_ptr<IRequestService> CreateRequestService(const IMainWindowState& window) {
+    return std::make_unique<TZeltoRequestService>(window);
+}
 
 }  // namespace zelto

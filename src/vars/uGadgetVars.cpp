@@ -11,6 +11,29 @@ namespace zelto {
 
 // ---- full names
 
+std::string CutWriteValue(std::string& Item) {
+    const std::size_t eq = Item.find('=');
+    if (eq == std::string::npos) return {};
+    std::string value = Item.substr(eq + 1);
+    Item.erase(eq);
+    if (!IsDecimalNumberText(value)) value.clear();
+    // "c5.x\=3": a backslash right before the "=" escapes nothing and is dropped. Only the first
+    // backslash of the text is looked at.
+    if (eq > 0 && Item.find('\\') == eq - 1) Item.erase(eq - 1);
+    return value;
+}
+
+bool CutArrayIndex(std::string& Name, int32_t& Index) {
+    const std::size_t l = Name.find('[');
+    const std::size_t r = Name.find(']');
+    if (l == std::string::npos || r == std::string::npos || r <= l + 1) return false;
+    int32_t n = 0;
+    if (!TryParseWholeNumber(std::string_view(Name).substr(l + 1, r - l - 1), n) || n < 0) return false;
+    Index = n;
+    Name.erase(l, r - l + 1);
+    return true;
+}
+
 bool ParseFullName(std::string_view AFullName, TFullNameParts& AParts) {
     std::string s(AFullName);
     const std::size_t dot = s.find('.');
@@ -19,28 +42,10 @@ bool ParseFullName(std::string_view AFullName, TFullNameParts& AParts) {
     int32_t nad = 0;
     if (!TryParseWholeNumber(std::string_view(s).substr(1, dot - 1), nad)) return false;
 
-    std::string writeValue;
-    const std::size_t eq = s.find('=');
-    if (eq != std::string::npos) {
-        writeValue = s.substr(eq + 1);
-        s.erase(eq);
-        if (!IsDecimalNumberText(writeValue)) writeValue.clear();
-        // "c5.x\=3": a backslash right before the "=" escapes nothing and is dropped. Only the first
-        // backslash of the text is looked at.
-        if (eq > 0 && s.find('\\') == eq - 1) s.erase(eq - 1);
-    }
-
+    std::string writeValue = CutWriteValue(s);
     std::string name = s.substr(dot + 1);
     int32_t index = -1;
-    const std::size_t l = name.find('[');
-    const std::size_t r = name.find(']');
-    if (l != std::string::npos && r != std::string::npos && r > l + 1) {
-        int32_t n = 0;
-        if (TryParseWholeNumber(std::string_view(name).substr(l + 1, r - l - 1), n) && n >= 0) {
-            index = n;
-            name.erase(l, r - l + 1);
-        }
-    }
+    CutArrayIndex(name, index);
 
     AParts.NAD = nad;
     AParts.Name = std::move(name);

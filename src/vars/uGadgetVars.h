@@ -22,6 +22,13 @@ struct TFullNameParts {
     std::string WriteValue;   // empty: nothing to write (also when the value was no decimal-number text)
 };
 
+// Cuts "=" and what follows off an item and returns it when it is decimal-number text (else ""); a
+// backslash right before the "=" is dropped ("c5.x\=3"). Without "=" the item stays and "" is returned.
+std::string CutWriteValue(std::string& Item);
+// Deletes the first "[" through the first "]" of a name when they enclose a whole-number text of 0 or
+// more, which becomes Index; otherwise false and both stay as they were.
+bool CutArrayIndex(std::string& Name, int32_t& Index);
+
 // Parses a full name; false when it is not one (no ".", no "c"/"C" prefix, no whole-number NAD).
 bool ParseFullName(std::string_view AFullName, TFullNameParts& AParts);
 
