@@ -102,6 +102,8 @@ TEST(AsioCommunicator, ThousandOpenCommunicatorsShareOneReceiveThread) {
         ASSERT_TRUE(all.back()->Open()) << i;
     }
     const int during = ThreadCount();
+    RecordProperty("threads_before", before);
+    RecordProperty("threads_with_1000_open", during);
     EXPECT_LE(during, before + 1);  // the receive thread, when this test is the first to open a socket
     all.clear();
     EXPECT_EQ(ThreadCount(), during);  // the thread stays for the next socket
