@@ -336,6 +336,17 @@ TEST_F(CommunicatorTest, TransmitAndReceiveLogLines) {
     EXPECT_EQ(lines[4], lines[2]);
 }
 
+TEST_F(CommunicatorTest, BindEthernetAdapterKeepsTheActiveState) {
+    fComm->BindEthernetAdapter();
+    EXPECT_TRUE(fSocket->Active());
+    EXPECT_EQ(fSocket->LocalAddress(), "10.1.2.3");
+    fComm->Close();
+    fComm->SetEthAdapter(nullptr);
+    fComm->BindEthernetAdapter();  // without an adapter the binding stays
+    EXPECT_FALSE(fSocket->Active());
+    EXPECT_EQ(fSocket->LocalAddress(), "10.1.2.3");
+}
+
 TEST(CommunicatorText, PadLeft21) {
     EXPECT_EQ(PadLeft21("1.2.3.4:5"), std::string(12, ' ') + "1.2.3.4:5");
     EXPECT_EQ(PadLeft21(""), std::string(21, ' '));
