@@ -126,7 +126,7 @@ TEST_F(CommunicatorTest, ThreeAttemptsThenFalseAfterThreeWaitTimes) {
 }
 
 TEST_F(CommunicatorTest, AnswerToTheSecondAttemptSendsNoThird) {
-    fComm->SetWaitTime(30);
+    fComm->SetWaitTime(200);
     const auto frame = Answer(10, {0x01, 0x02});
     fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int index) {
         if (index == 1) s.Inject(frame, "10.1.2.7", 5ms);
@@ -228,7 +228,7 @@ TEST_F(CommunicatorTest, CorruptAnswerThenGoodOneFailsOverToTheNextAttempt) {
         if (index == 0) s.Inject(corrupt);
         s.Inject(Answer(10, {0x05}));
     });
-    fComm->SetWaitTime(30);
+    fComm->SetWaitTime(100);
     ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
     EXPECT_EQ(fSocket->Sent().size(), 2u);
     EXPECT_EQ(fComm->LastData(), "05");
@@ -243,7 +243,6 @@ TEST_F(CommunicatorTest, TextBeyond2080CharactersIsDroppedAndWaitingGoesOn) {
         s.Inject(std::vector<uint8_t>(41, 0x22));  // 2000 + 82 characters: over the limit, all dropped
         s.Inject(Answer(10, {0x09}));
     });
-    fComm->SetWaitTime(30);
     ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
     EXPECT_EQ(fSocket->Sent().size(), 1u);
     EXPECT_EQ(fComm->LastData(), "09");
@@ -272,10 +271,10 @@ TEST_F(CommunicatorTest, DetectionModeCollectsEachNADOnceAndWaitsItsFullTime) {
     });
     fComm->StartCollecting();
     fComm->SetNoRetries(1);
-    fComm->SetWaitTime(80);
+    fComm->SetWaitTime(300);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(fComm->SendRequest(kCmdPing, {}));  // the wait always ends as a time-out
-    EXPECT_GE(MsSince(start), 80);
+    EXPECT_GE(MsSince(start), 300);
     EXPECT_EQ(fSocket->Sent().size(), 1u);
     std::vector<std::string> nads{"old"}, ips;
     fComm->StopCollecting(nads, ips);

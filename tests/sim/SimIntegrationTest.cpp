@@ -84,7 +84,7 @@ TEST_F(SimIntegrationTest, ConnectReadStatusAndDetect) {
     fComm.SetZeltoNAD(0);
     fComm.StartCollecting();
     fComm.SetNoRetries(1);
-    fComm.SetWaitTime(100);
+    fComm.SetWaitTime(300);
     EXPECT_FALSE(fComm.SendCommand(kCmdPing));
     std::vector<std::string> nads, ips;
     fComm.StopCollecting(nads, ips);
