@@ -77,7 +77,8 @@ std::optional<std::string> ReadAlcCache(const std::string& FileName, int32_t Tra
     if (f.fd < 0) return std::nullopt;
     struct stat st {};
     if (::fstat(f.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) return std::nullopt;
-    if (st.st_size < 4 || static_cast<uint64_t>(st.st_size) > kMaxAlcCacheSize) return std::nullopt;
+    // A file of no more than the date holds no archive to use.
+    if (st.st_size <= 4 || static_cast<uint64_t>(st.st_size) > kMaxAlcCacheSize) return std::nullopt;
     std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
     std::size_t got = 0;
     while (got < bytes.size()) {

@@ -17,7 +17,7 @@ std::string AlcCacheDir();
 std::string AlcCacheFileName(int32_t NAD);
 
 // The archive bytes of a cache file that carries TransferDate. Nothing when the file is missing,
-// unreadable, shorter than 4 bytes, larger than kMaxAlcCacheSize, a link, not a regular file, not the
+// unreadable, no longer than the 4-byte date, larger than kMaxAlcCacheSize, a link, not a regular file, not the
 // user's own, or of another date.
 std::optional<std::string> ReadAlcCache(const std::string& FileName, int32_t TransferDate);
 

@@ -210,14 +210,13 @@ void TZelto::CopyValuesToGadgetVars(TGadgetVarList& GadgetVarList) {
     }
 }
 
-std::string TZelto::LoadAlcArchive() {
-    const std::string cacheFile = AlcCacheFileName();
-    if (auto cached = ReadAlcCache(cacheFile, fComm->TransferDate())) return std::move(*cached);
+std::string TZelto::FetchAlcText() {
     for (int attempt = 0; attempt < kReadAlcAttempts; ++attempt) {
         std::unique_ptr<TMemoryStream> archive;
         if (fComm->ReadAlc(archive) && archive) {
-            WriteAlcCache(cacheFile, fComm->TransferDate(), *archive);  // a cache that cannot be written is skipped
-            return std::move(*archive);
+            // A cache that cannot be written is skipped: the next load asks the controller again.
+            WriteAlcCache(AlcCacheFileName(), fComm->TransferDate(), *archive);
+            return UnpackAlcText(*archive);
         }
     }
     return {};
@@ -227,9 +226,10 @@ bool TZelto::ReadALC() {
     fAllocFile.clear();
     fSelectedVarList.Clear();
     fZeltoVarList.Clear();
-    const std::string archive = LoadAlcArchive();
-    if (archive.empty()) return false;
-    const std::string text = UnpackAlcText(archive);
+    std::string text;
+    if (const auto cached = ReadAlcCache(AlcCacheFileName(), fComm->TransferDate())) text = UnpackAlcText(*cached);
+    // A cache that does not unpack is as good as none.
+    if (text.empty()) text = FetchAlcText();
     if (text.empty()) return false;
     fAllocFile = SplitLines(text);
     fZeltoVarList.LoadFromStr(fAllocFile, fNAD);

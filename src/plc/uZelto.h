@@ -101,9 +101,9 @@ private:
     void SplitGadgetVars(const TGadgetVarList& GadgetVarList);
     void AddAllVarsTo(TGadgetVarList& GadgetVarList) const;
     void SetError(const std::string& Message);
-    // The ALC archive bytes from the cache file when it carries the current transfer date; else from the
-    // controller (then written to the cache). Empty when neither has it.
-    std::string LoadAlcArchive();
+    // The ALC text from the controller's "alc.zip" (up to three tries); the archive goes to the cache file.
+    // Empty when the controller has none or it does not unpack.
+    std::string FetchAlcText();
 
     int32_t fNAD = -1;
     TZeltoVarList fZeltoVarList;
