@@ -3,8 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/uSimOptions.h"
-#include "sim/uSimServer.h"
+#include "sim/uSimApp.h"
 
 int main(int argc, char** argv) {
     using namespace zelto::sim;
@@ -18,21 +17,17 @@ int main(int argc, char** argv) {
         std::fputs(SimUsage().c_str(), stdout);
         return 0;
     }
-    TSimServer server;
-    std::string nads;
-    for (const auto nad : options.NADs) {
-        server.AddController(nad);
-        server.Controller(nad)->SetSysStatus(options.SysStatus);
-        server.Controller(nad)->SetPLCStatus(options.PLCStatus);
-        nads += (nads.empty() ? "" : ", ") + std::to_string(nad);
-    }
-    if (!server.Bind(options.BindAddress, options.Port, error)) {
-        std::fprintf(stderr, "Cannot bind UDP %s:%u: %s\n", options.BindAddress.empty() ? "0.0.0.0" : options.BindAddress.c_str(),
-                     options.Port, error.c_str());
+    TSimApp app(options);
+    if (!app.Setup(error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::printf("ZeltoSim listening on %s for NAD %s\n", server.BoundEndpoint().c_str(), nads.c_str());
+    std::string nads;
+    for (int i = 0; i < app.Server().ControllerCount(); ++i)
+        nads += (nads.empty() ? "" : ", ") + std::to_string(app.Server().ControllerAt(i)->NAD());
+    std::printf("ZeltoSim listening on %s for NAD %s\n", app.Server().BoundEndpoint().c_str(), nads.c_str());
+    std::printf("Program from %s; SIGHUP loads it again, SIGUSR1 stops or runs it.\n", app.AlcFile().c_str());
     std::fflush(stdout);
-    server.Run();
+    app.Run();
     return 0;
 }

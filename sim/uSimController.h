@@ -1,13 +1,19 @@
 #pragma once
-// One simulated controller of the Zelto family, known by its NAD. It answers the Q-link requests addressed
-// to it, one handler per command; a command it does not serve gets no answer, as from a controller that
-// ignores it.
+// One simulated controller of the Zelto family, known by its NAD. It holds a program (code header, file
+// table and "alc.zip" in code memory, the program's variables in data memory), runs or stops it, and
+// answers the Q-link requests addressed to it, one handler per command. A command it does not serve, a
+// malformed request and a request with the wrong password checksum get no answer, as from a controller
+// that ignores them.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "qlink/hQLinkCommands.h"
+#include "sim/uSimDemo.h"
+#include "sim/uSimMemory.h"
+#include "sim/uSimProgram.h"
 
 namespace zelto::sim {
 
@@ -30,24 +36,56 @@ public:
     void SetSysStatus(TSysStatus Value) { fSysStatus = Value; }
     TPLCStatus PLCStatus() const { return fPLCStatus; }
     void SetPLCStatus(TPLCStatus Value) { fPLCStatus = Value; }
+    // Stops a running program and runs a stopped one; a controller without program stays as it is.
+    void ToggleRun();
+
+    // Requests must carry this password checksum; without one every checksum is accepted.
+    void SetPasswordCRC(std::optional<uint16_t> Value) { fPasswordCRC = Value; }
+
+    // Transfers a program: code memory holds it with a new transfer date, data memory is cleared and the
+    // program's start values are set, and a controller that had no program runs it.
+    void LoadProgram(std::shared_ptr<const TSimProgram> Program);
+    const TSimProgram* Program() const { return fProgram.get(); }
+    int32_t TransferDate() const { return fTransferDate; }
+
+    // Advances the running program by Seconds (the demo's live values); a stopped program stands still.
+    void Tick(double Seconds);
+
+    TSimCodeMemory& Code() { return fCode; }
+    TSimDataMemory& Data() { return fData; }
 
     // The answer data for a request addressed to this controller, or nothing when it does not answer.
     // Broadcast marks a request to NAD 0, which only the commands that all controllers answer get.
     std::optional<std::vector<uint8_t>> Handle(const TSimRequest& Request, bool Broadcast);
 
 private:
-    using THandler = std::optional<std::vector<uint8_t>> (TSimController::*)(const TSimRequest&);
+    using TAnswer = std::optional<std::vector<uint8_t>>;
+    using THandler = TAnswer (TSimController::*)(const TSimRequest&);
     struct TCommand {
         THandler Handler;
         bool AnswersBroadcast;
     };
 
-    std::optional<std::vector<uint8_t>> HandlePing(const TSimRequest& Request);
-    std::optional<std::vector<uint8_t>> HandleReadStatus(const TSimRequest& Request);
+    TAnswer HandlePing(const TSimRequest& Request);
+    TAnswer HandleReadStatus(const TSimRequest& Request);
+    TAnswer HandleFlashInit(const TSimRequest& Request);
+    TAnswer HandleReadCode(const TSimRequest& Request);
+    TAnswer HandleWriteCode(const TSimRequest& Request);
+    TAnswer HandleDataInit(const TSimRequest& Request);
+    TAnswer HandleReadData(const TSimRequest& Request);
+    TAnswer HandleWriteData(const TSimRequest& Request);
+    TAnswer HandleReadRandom(const TSimRequest& Request);
+    TAnswer HandleWriteRandom(const TSimRequest& Request);
 
     int32_t fNAD;
     TSysStatus fSysStatus = TSysStatus::ssKernel;
     TPLCStatus fPLCStatus = TPLCStatus::psRun;
+    std::optional<uint16_t> fPasswordCRC;
+    std::shared_ptr<const TSimProgram> fProgram;
+    std::unique_ptr<TSimDemo> fDemo;
+    int32_t fTransferDate = 0;
+    TSimCodeMemory fCode;
+    TSimDataMemory fData;
     std::map<uint8_t, TCommand> fCommands;
 };
 

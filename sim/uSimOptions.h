@@ -1,12 +1,12 @@
 #pragma once
-// The simulator's command line:
-//   ZeltoSim [--bind ADDRESS] [--port PORT] [--sys-status loader|kernel|none]
-//            [--plc-status stop|pause|run|noprogram|congestion|none] NAD [NAD ...]
+// The simulator's command line (ZeltoSim --help lists it, SimUsage gives the text).
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "qlink/hQLinkCommands.h"
+#include "sim/uSimFaults.h"
 
 namespace zelto::sim {
 
@@ -15,7 +15,12 @@ struct TSimOptions {
     uint16_t Port = 8442;
     TSysStatus SysStatus = TSysStatus::ssKernel;
     TPLCStatus PLCStatus = TPLCStatus::psRun;
-    std::vector<int32_t> NADs;  // hosted controllers, at least one, each once; 0 and 1 are not controllers
+    std::vector<int32_t> NADs;  // hosted controllers, each once; none: the NAD the ALC names
+    std::string AlcFile;        // "" = demo.alc beside the program
+    bool WatchAlc = false;      // reload the program when the ALC file changes
+    std::optional<std::string> Password;
+    int TickMs = 100;           // step of the live values
+    TSimFaultOptions Faults;
     bool Help = false;
 };
 

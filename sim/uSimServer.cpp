@@ -5,6 +5,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
 
 #include "qlink/uQLink.h"
 
@@ -13,11 +14,18 @@ namespace zelto::sim {
 namespace asio = boost::asio;
 using asio::ip::udp;
 
+struct TSimServer::TJob {
+    int IntervalMs;
+    std::function<void()> Work;
+    std::unique_ptr<asio::steady_timer> Timer;
+};
+
 struct TSimServer::TIO {
     asio::io_context context;
     udp::socket socket{context};
     udp::endpoint peer;
     std::array<uint8_t, 8192> buffer{};
+    std::vector<TJob> jobs;
 };
 
 bool ParseSimRequest(std::span<const uint8_t> Datagram, TSimRequest& Request) {
@@ -62,6 +70,7 @@ std::vector<std::vector<uint8_t>> TSimServer::HandleDatagram(std::span<const uin
     if (!ParseSimRequest(Datagram, request)) return answers;
     const bool broadcast = request.ReceiverNAD == kBroadcastNAD;
     std::lock_guard<std::mutex> lock(fLock);
+    if (fOnRequest) fOnRequest(request);
     for (const auto& c : fControllers) {
         if (!broadcast && c->NAD() != request.ReceiverNAD) continue;
         const auto data = c->Handle(request, broadcast);
@@ -97,17 +106,81 @@ void TSimServer::ReceiveNext() {
     fIO->socket.async_receive_from(asio::buffer(fIO->buffer), fIO->peer,
                                    [this](const boost::system::error_code& ec, std::size_t size) {
                                        if (ec == asio::error::operation_aborted) return;
-                                       if (!ec) {
-                                           for (const auto& answer : HandleDatagram({fIO->buffer.data(), size})) {
-                                               boost::system::error_code ignored;
-                                               fIO->socket.send_to(asio::buffer(answer), fIO->peer, 0, ignored);
-                                           }
-                                       }
+                                       if (!ec) SendAnswers(HandleDatagram({fIO->buffer.data(), size}));
                                        ReceiveNext();
                                    });
 }
 
+// Sends the answers to the peer of the current request, as the fault switches let them go.
+void TSimServer::SendAnswers(const std::vector<std::vector<uint8_t>>& Answers) {
+    std::vector<std::vector<uint8_t>> datagrams;
+    int delayMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(fLock);
+        for (const auto& answer : Answers)
+            for (auto& datagram : fFaults.Apply(answer)) datagrams.push_back(std::move(datagram));
+        delayMs = fFaults.DelayMs();
+    }
+    if (datagrams.empty()) return;
+    auto send = [this, peer = fIO->peer](const std::vector<std::vector<uint8_t>>& all) {
+        for (const auto& datagram : all) {
+            boost::system::error_code ignored;
+            fIO->socket.send_to(asio::buffer(datagram), peer, 0, ignored);
+        }
+    };
+    if (delayMs <= 0) {
+        send(datagrams);
+        return;
+    }
+    auto timer = std::make_shared<asio::steady_timer>(fIO->context, std::chrono::milliseconds(delayMs));
+    timer->async_wait([timer, send, datagrams = std::move(datagrams)](const boost::system::error_code& ec) {
+        if (!ec) send(datagrams);
+    });
+}
+
+void TSimServer::SetOnRequest(std::function<void(const TSimRequest&)> OnRequest) {
+    std::lock_guard<std::mutex> lock(fLock);
+    fOnRequest = std::move(OnRequest);
+}
+
+void TSimServer::SetFaults(const TSimFaultOptions& Options) {
+    std::lock_guard<std::mutex> lock(fLock);
+    fFaults = TSimFaults(Options);
+}
+
+void TSimServer::TickControllers() {
+    const auto now = std::chrono::steady_clock::now();
+    const double seconds = std::chrono::duration<double>(now - fLastTick).count();
+    fLastTick = now;
+    for (const auto& c : fControllers) c->Tick(seconds);
+}
+
+void TSimServer::Every(int IntervalMs, std::function<void()> Job) {
+    fIO->jobs.push_back({IntervalMs, std::move(Job), std::make_unique<asio::steady_timer>(fIO->context)});
+}
+
+void TSimServer::OnSignal(int Signal, std::function<void()> Job) { fSignalJobs.emplace_back(Signal, std::move(Job)); }
+
+void TSimServer::StartJobs() {
+    fLastTick = std::chrono::steady_clock::now();
+    for (std::size_t i = 0; i < fIO->jobs.size(); ++i) ScheduleJob(i);
+}
+
+void TSimServer::ScheduleJob(std::size_t Index) {
+    TJob& job = fIO->jobs[Index];
+    job.Timer->expires_after(std::chrono::milliseconds(job.IntervalMs));
+    job.Timer->async_wait([this, Index](const boost::system::error_code& ec) {
+        if (ec) return;
+        {
+            std::lock_guard<std::mutex> lock(fLock);
+            fIO->jobs[Index].Work();
+        }
+        ScheduleJob(Index);
+    });
+}
+
 void TSimServer::Start() {
+    StartJobs();
     ReceiveNext();
     fThread = std::thread([this] { fIO->context.run(); });
 }
@@ -115,6 +188,21 @@ void TSimServer::Start() {
 void TSimServer::Run() {
     asio::signal_set signals(fIO->context, SIGINT, SIGTERM);
     signals.async_wait([this](const boost::system::error_code&, int) { fIO->context.stop(); });
+    asio::signal_set jobSignals(fIO->context);
+    for (const auto& entry : fSignalJobs) jobSignals.add(entry.first);
+    std::function<void()> waitForJobSignal = [&] {
+        jobSignals.async_wait([&](const boost::system::error_code& ec, int received) {
+            if (ec) return;
+            {
+                std::lock_guard<std::mutex> lock(fLock);
+                for (const auto& [sig, job] : fSignalJobs)
+                    if (sig == received) job();
+            }
+            waitForJobSignal();
+        });
+    };
+    if (!fSignalJobs.empty()) waitForJobSignal();
+    StartJobs();
     ReceiveNext();
     fIO->context.run();
 }
