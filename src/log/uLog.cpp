@@ -77,8 +77,9 @@ void TMyLog::AddOPCLog(const std::string& s) {
 
 void TMyLog::WriteToFile(const std::string& s) {
     std::lock_guard<std::mutex> lock(fMutex);
-    // One open, append and close per line, so each line is on disk when the call returns.
-    const int fd = ::open(fLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    // One open, append and close per line, so each line is on disk when the call returns. A new file is
+    // for the user only: login lines carry the client's password.
+    const int fd = ::open(fLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return;  // folder not writable, path invalid: the line is lost, the next one tries again
     const std::string line = s + "\r\n";
     std::size_t done = 0;

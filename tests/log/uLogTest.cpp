@@ -95,6 +95,14 @@ TEST_F(LogTest, CommunicationLinesCutAfter146Characters) {
     }
 }
 
+TEST_F(LogTest, NewFileIsForTheUserOnly) {
+    TMyLog log(fFile);
+    log.Enabled = true;
+    log.AddLog("Login request from 10.0.0.2: username=a&password=secret");
+    EXPECT_EQ(std::filesystem::status(fFile).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 TEST_F(LogTest, UnwritableFolderDropsLinesQuietly) {
     TMyLog log((fDir / "missing" / "x.log").string());
     log.Enabled = true;
