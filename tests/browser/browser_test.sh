@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The demo web page in a real browser: headless Chromium against the real server and ZeltoSim, all inside
+# a network namespace of this test's own (nothing leaves the machine). The page must show live values of
+# the demo controller, and a setpoint written through the page must read back. A screenshot of the page
+# is saved into the build folder.
+#
+# usage: browser_test.sh SERVER_BINARY SIM_BINARY DEMO_ALC OUTPUT_DIR
+set -euo pipefail
+
+server=$1 sim=$2 alc=$3 out=$4
+chromium=${CHROMIUM:-$(command -v chromium || command -v chromium-browser || true)}
+if [ -z "$chromium" ]; then
+  echo "chromium is not installed (scripts/deps.sh installs it); skipping"
+  exit 77
+fi
+
+# Re-run inside a private network namespace with only the loopback adapter.
+if [ "${ZELTO_BROWSER_NETNS:-}" != 1 ]; then
+  if ! unshare -n true 2>/dev/null; then
+    echo "cannot create a network namespace here (needs root); skipping"
+    exit 77
+  fi
+  exec env ZELTO_BROWSER_NETNS=1 unshare -n "$0" "$@"
+fi
+ip link set lo up
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# Waits until FILE contains the pattern, for at most 20 seconds.
+wait_for() {
+  local file=$1 pattern=$2
+  for _ in $(seq 200); do
+    grep -q "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  echo "timed out waiting for '$pattern' in $file:"; cat "$file"; return 1
+}
+
+"$sim" --alc "$alc" 10 >"$work/sim.out" 2>&1 &
+pids+=($!)
+wait_for "$work/sim.out" "ZeltoSim listening"
+
+mkdir -p "$work/config" "$work/cache"
+XDG_CONFIG_HOME="$work/config" TEMP="$work/cache" "$server" --headless --port 0 --adapter lo >"$work/server.out" 2>&1 &
+pids+=($!)
+wait_for "$work/server.out" "listening on port "
+port=$(sed -n 's/.*listening on port \([0-9]*\).*/\1/p' "$work/server.out" | head -1)
+base="http://127.0.0.1:$port"
+
+browser() {
+  "$chromium" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+    --disable-background-networking --disable-component-update --disable-sync --disable-dev-shm-usage \
+    --user-data-dir="$work/profile-$1" --virtual-time-budget=6000 "${@:2}" 2>>"$work/chromium.err"
+}
+
+# The page writes the setpoint given after "#" when it opens, then polls once a second.
+browser dom --dump-dom "$base/index.html#setpoint=42.5" >"$work/dom.html"
+
+fail=0
+check() {
+  if grep -q -E "$2" "$work/dom.html"; then echo "ok: $1"; else echo "FAILED: $1"; fail=1; fi
+}
+check "the page polled the server" 'data-polls="[1-9]'
+check "the page reports the server live" 'data-state="live"'
+check "the written setpoint read back" 'data-written="42.5"'
+check "the setpoint row shows the written value" '<tr data-name="c10.setpoint"[^>]*>.*<td class="value">42.5</td>'
+check "a live temperature value" '<tr data-name="c10.temp"[^>]*><td class="name">c10.temp</td><td class="value">-?[0-9]+([.,][0-9]+)?</td>'
+check "the description from the controller's list" 'Tank temperature \[°C\]'
+check "the server version" '<dd id="server-version">1\.0\.3</dd>'
+
+mkdir -p "$out"
+browser shot --window-size=1000,1100 --screenshot="$out/browser_demo.png" "$base/index.html" >/dev/null
+if [ -s "$out/browser_demo.png" ]; then echo "screenshot: $out/browser_demo.png"; else echo "FAILED: no screenshot"; fail=1; fi
+
+if [ "$fail" != 0 ]; then
+  echo "--- page as the browser left it"; cat "$work/dom.html"
+  echo "--- server"; cat "$work/server.out"
+  echo "--- simulator"; cat "$work/sim.out"
+  echo "--- chromium (last lines)"; tail -20 "$work/chromium.err"
+fi
+exit "$fail"
