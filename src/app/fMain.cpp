@@ -199,6 +199,25 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
     }
 }
 
+std::string TfmMain::RestartListener(uint16_t port) {
+    IdHTTPServer1.Stop();
+    IdHTTPServer1.SetDefaultPort(port);
+    try {
+        IdHTTPServer1.Start();
+        fListenerError.clear();
+    } catch (const EHttpListenerError& e) {
+        fListenerError = e.what();
+    }
+    return fListenerError;
+}
+
+void TfmMain::ReplaceZeltoServer() {
+    std::lock_guard<std::mutex> lock(Lock);
+    fZeltoServer.reset();  // the old proxies close their sockets before the new service opens any
+    fZeltoServer = fFactory ? fFactory(*this) : nullptr;
+    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkNetworkAdapter());
+}
+
 TRequestStatus TfmMain::RequestStatus() const {
     std::lock_guard<std::mutex> lock(fFieldsMutex);
     return TRequestStatus{fReqCount, fReqTimestamp, fLastReqUrl, fLocalIp};

@@ -80,6 +80,13 @@ public:
     std::string Caption() const { return fCaption; }
     bool ListenerActive() const { return IdHTTPServer1.Active(); }
     uint16_t ListenerPort() const { return IdHTTPServer1.BoundPort(); }
+    uint16_t ListenerDefaultPort() const { return IdHTTPServer1.DefaultPort(); }
+    // Stops the listener and opens it on port. Returns the error text ("" when it opened); without success
+    // the program runs on without a listener.
+    std::string RestartListener(uint16_t port);
+    // Frees the request service with its controller proxies and creates a new one on QLinkNetworkAdapter.
+    // Takes the request lock, so a request in progress finishes first and none sees the service half-made.
+    void ReplaceZeltoServer();
     const std::string& ListenerError() const { return fListenerError; }
     bool SettingsLoaded() const { return fSettingsLoaded; }
     IRequestService* ZeltoServer() const { return fZeltoServer.get(); }

@@ -1,5 +1,6 @@
-// The program's main block: the command line, the single-instance rule, then the main window's start-up,
-// a run until SIGINT or SIGTERM, and its shutdown.
+// The program's main block: the command line, the single-instance rule, then the program with its window
+// (until the tray menu's Exit), or headless: the main window's start-up, a run until SIGINT or SIGTERM,
+// and its shutdown.
 #include <csignal>
 #include <iostream>
 
@@ -7,9 +8,13 @@
 
 #include "app/fMain.h"
 #include "app/uCommandLine.h"
+#include "app/uDesktopHelpers.h"
 #include "app/uOneInstance.h"
 #include "log/uLog.h"
 #include "platform/uVersion.h"
+#ifdef ZELTO_WITH_GUI
+#include "app/gui/uDesktop.h"
+#endif
 
 using namespace zelto;
 
@@ -28,23 +33,49 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    // SIGINT and SIGTERM are taken by sigwait below; blocked before any thread starts, so every thread
+    // SIGINT and SIGTERM are taken by sigwait below (with the window: by a thread of its own, which also
+    // takes the picture signals of --screenshot); blocked before any thread starts, so every thread
     // inherits the mask and none of them is interrupted.
+#ifdef ZELTO_WITH_GUI
+    const bool headless = cl.Headless;
+#else
+    const bool headless = true;  // this build has no window
+#endif
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    if (!headless && cl.ScreenshotDir) {
+        sigaddset(&stopSignals, SIGUSR1);
+        sigaddset(&stopSignals, SIGUSR2);
+    }
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    // Runs headless whatever --headless says until the desktop shell is part of the program.
-    auto instance = CheckSingleInstance([] {
+    TWakeRelay wake;
+    auto instance = CheckSingleInstance([&wake, headless] {
         MyLog.AddLog("Another copy was started and has ended; this copy keeps running");
-        std::cout << "Another copy was started; this copy keeps running" << std::endl;
+        if (headless) std::cout << "Another copy was started; this copy keeps running" << std::endl;
+        wake.Wake();
     });
     if (!instance) {
         std::cout << "ZeltoHttpServer is already running; it has been told so" << std::endl;
         return 0;
     }
+
+#ifdef ZELTO_WITH_GUI
+    if (!headless) {
+        if (!DisplayAvailable()) {
+            std::cerr << "ZeltoHttpServer: there is no display to show the window on (DISPLAY is not set).\n"
+                         "Start it on a desktop, or run it without a window: ZeltoHttpServer --headless\n";
+            return 1;
+        }
+        gui::TDesktopOptions desktop;
+        desktop.Main.PortOverride = cl.Port;
+        desktop.Main.AdapterOverride = cl.Adapter;
+        desktop.ScreenshotDir = cl.ScreenshotDir.value_or("");
+        return gui::RunDesktop(argc, argv, desktop, wake, stopSignals);
+    }
+#endif
 
     TMainOptions options;
     options.PortOverride = cl.Port;

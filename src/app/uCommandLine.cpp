@@ -48,6 +48,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             if (v && cl.Error.empty()) cl.Port = port;
         } else if (arg == "--adapter") {
             if (const auto v = value()) cl.Adapter = *v;
+        } else if (arg == "--screenshot") {
+            if (const auto v = value()) cl.ScreenshotDir = *v;
         } else {
             cl.Error = "unknown argument '" + args[i] + "'";
         }
@@ -56,13 +58,15 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 }
 
 std::string UsageText() {
-    return "Usage: ZeltoHttpServer [--headless] [--port N] [--adapter ID] [--help] [--version]\n"
+    return "Usage: ZeltoHttpServer [--headless] [--port N] [--adapter ID] [--screenshot DIR] [--help] [--version]\n"
            "\n"
            "Serves the variables of Zelto controllers on the local network over HTTP.\n"
            "\n"
-           "  --headless     run without a window until SIGINT or SIGTERM\n"
+           "  --headless     run without a window until SIGINT or SIGTERM (without it: a window and a tray icon)\n"
            "  --port N       listen for HTTP on port N for this run (0 picks a free port); not saved\n"
            "  --adapter ID   use the network adapter ID (e.g. eth0) for Q-link for this run; not saved\n"
+           "  --screenshot DIR  (with the window) kill -USR1 saves a picture of the window into DIR,\n"
+           "                 kill -USR2 pictures of the window and the dialogs\n"
            "  --help         print this text\n"
            "  --version      print the version\n";
 }

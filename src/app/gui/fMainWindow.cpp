@@ -1,0 +1,340 @@
+#include "app/gui/fMainWindow.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+
+#include "app/gui/fAbout.h"
+#include "app/gui/fHelp.h"
+#include "app/gui/fSetup.h"
+#include "app/gui/uArtwork.h"
+#include "app/uDesktopHelpers.h"
+#include "app/uSetup.h"
+#include "log/uLog.h"
+
+namespace zelto::gui {
+
+namespace {
+
+// The designed client area; components anchored right or bottom keep their distance to that edge.
+constexpr int kDesignWidth = 475;
+constexpr int kDesignHeight = 340;
+constexpr int kLabelHeight = 16;
+
+}  // namespace
+
+TfmMainWindow::TfmMainWindow(TfmMain& main) : QWidget(nullptr), fmMain(main) {
+    setWindowTitle(QApplication::applicationName());
+    setWindowIcon(ProgramIcon());
+    resize(kDesignWidth, kDesignHeight);
+    setMinimumSize(kDesignWidth, kDesignHeight);
+    for (int i = 0; i < kStatusPictureCount; ++i) ImageList1[static_cast<std::size_t>(i)] = StatusPicture(i);
+    CreateActions();
+    CreateComponents();
+    CreateTrayIcon();
+    LayoutComponents();
+    ShowView();
+
+    // The dialogs are made once, after the main window, and reused.
+    fmSetup = std::make_unique<TfmSetup>(this);
+    fmAbout = std::make_unique<TfmAbout>(this);
+    fmHelp = std::make_unique<TfmHelp>(this);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(250);
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1Timer(); });
+    Timer1->start();
+}
+
+TfmMainWindow::~TfmMainWindow() = default;
+
+QLabel* TfmMainWindow::NewLabel(const QString& text, QWidget* parent, int left, int top, int width) {
+    auto* label = new QLabel(text, parent);
+    label->setGeometry(left, top, width, kLabelHeight);
+    return label;
+}
+
+void TfmMainWindow::CreateActions() {
+    auto action = [this](const QString& text, void (TfmMainWindow::*execute)()) {
+        auto* a = new QAction(text, this);
+        connect(a, &QAction::triggered, this, [this, execute] { (this->*execute)(); });
+        return a;
+    };
+    acClose = action(tr("Close"), &TfmMainWindow::acCloseExecute);
+    acSetup = action(tr("Setup"), &TfmMainWindow::acSetupExecute);
+    acAbout = action(tr("About"), &TfmMainWindow::acAboutExecute);
+    acHelp = action(tr("Help"), &TfmMainWindow::acHelpExecute);
+    acExit = action(tr("Exit"), &TfmMainWindow::acExitExecute);
+    acRestore = action(tr("Restore"), &TfmMainWindow::acRestoreExecute);
+    acToggle = action(QString(), &TfmMainWindow::acToggleExecute);
+}
+
+void TfmMainWindow::CreateComponents() {
+    Image1 = new QLabel(this);
+    Image1->setScaledContents(true);
+    Shape1 = new QFrame(this);
+    Shape1->setStyleSheet("background-color: #a0a0a0;");
+    Image3 = new QLabel(Image1);
+    Image3->setPixmap(LogoPicture(111, 26));
+
+    imgPhone = new QLabel(this);
+    imgPhone->setGeometry(19, 37, 64, 64);
+    lblReqUrl = NewLabel("-", this, 97, 45, 150);
+    lblReqTimestamp = NewLabel("-", this, 97, 64, 150);
+    lblReqCount = NewLabel(tr("No requests"), this, 97, 83, 150);
+    for (std::size_t i = 0; i < 3; ++i) {
+        img[i] = new QLabel(this);
+        lblIP[i] = NewLabel("-", this, 0, 0, 0);
+        lblDate[i] = NewLabel("-", this, 0, 0, 0);
+        lblReq[i] = NewLabel(tr("No requests"), this, 0, 0, 0);
+    }
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName("Panel1");
+    Panel1->setStyleSheet("#Panel1 { border-top: 1px solid #b8b8b8; border-bottom: 1px solid #b8b8b8; }");
+    Label1 = new QLabel(tr("Local address: "), Panel1);
+    Label1->setGeometry(8, 1, 78, 26);
+    lblLocalIp = new QLabel(Panel1);
+    lblLocalIp->setGeometry(86, 1, 165, 26);
+    lblTimeoutCounter = new QLabel(tr("Timeout: "), Panel1);
+    lblTimeoutCounter->setGeometry(257, 1, 150, 26);
+
+    Panel2 = new QWidget(this);
+    auto button = [this](QAction* action, int left) {
+        auto* b = new QPushButton(action->text(), Panel2);
+        b->setGeometry(left, 8, 75, 25);
+        connect(b, &QPushButton::clicked, action, &QAction::trigger);
+        return b;
+    };
+    btnSetup = button(acSetup, 8);
+    btnExit = button(acExit, 149);
+    btnHelp = button(acHelp, 230);
+    btnAbout = button(acAbout, 311);
+    btnClose = button(acClose, 392);
+    btnExit->setVisible(false);
+    btnExit->setEnabled(false);
+}
+
+void TfmMainWindow::CreateTrayIcon() {
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->addAction(acRestore);  // miRestore
+    PopupMenu1->addAction(acExit);     // miExit
+    TrayIcon1 = new QSystemTrayIcon(ProgramIcon(), this);
+    TrayIcon1->setToolTip(QApplication::applicationName());
+    TrayIcon1->setContextMenu(PopupMenu1);
+    connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick) acToggle->trigger();
+    });
+    TrayIcon1->show();
+}
+
+// Places the components: those on the left keep their place, the controller panels keep their distance
+// to the right edge, the status strip and the button row stay at the bottom.
+void TfmMainWindow::LayoutComponents() {
+    const int w = width();
+    const int h = height();
+    const int right = w - kDesignWidth;  // how far right-anchored components move
+    const int bottom = h - kDesignHeight;
+    Image1->setGeometry(0, 0, w, 27);
+    Image1->setPixmap(BannerPicture(w, 27));
+    Shape1->setGeometry(0, 27, w, 1);
+    Image3->setGeometry(364 + right, 0, 111, 26);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const int rowTop = static_cast<int>(i) * 80;
+        img[i]->setGeometry(257 + right, 37 + rowTop, 64, 64);
+        lblIP[i]->setGeometry(344 + right, 46 + rowTop, w - 344 - right - 4, kLabelHeight);
+        lblDate[i]->setGeometry(344 + right, 65 + rowTop, w - 344 - right - 4, kLabelHeight);
+        lblReq[i]->setGeometry(344 + right, 84 + rowTop, w - 344 - right - 4, kLabelHeight);
+    }
+    Panel1->setGeometry(0, 273 + bottom, w, 28);
+    Panel2->setGeometry(0, 301 + bottom, w, 39);
+}
+
+void TfmMainWindow::resizeEvent(QResizeEvent* event) {
+    LayoutComponents();
+    QWidget::resizeEvent(event);
+}
+
+void TfmMainWindow::ShowMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), QString::fromStdString(text),
+                    QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.exec();
+}
+
+void TfmMainWindow::FormCreate() {
+    fmMain.OnShowMessage = [this](const std::string& text) { ShowMessage(text); };
+    fmMain.FormCreate();
+    // The local address is known from here on; the labels show it until the first request.
+    fView.LocalIp = fmMain.RequestStatus().LocalIp;
+    if (!fmMain.Caption().empty()) setWindowTitle(QString::fromStdString(fmMain.Caption()));
+    const TWindowGeometry& g = fmMain.Geometry;
+    QRect rect(g.Left, g.Top, g.Width, g.Height);
+    // A place that no screen shows any more (a monitor was removed) would lose the window.
+    bool visible = false;
+    for (const QScreen* screen : QGuiApplication::screens()) visible = visible || screen->availableGeometry().intersects(rect);
+    if (!visible && QGuiApplication::primaryScreen()) {
+        rect.moveCenter(QGuiApplication::primaryScreen()->availableGeometry().center());
+    }
+    setGeometry(rect);
+    if (fmMain.SettingsLoaded()) ResetStatusImages();
+    const bool debugged = RunningUnderDebugger();
+    btnExit->setVisible(debugged);
+    btnExit->setEnabled(debugged);
+    ShowView();
+}
+
+void TfmMainWindow::ShowAtStart() {
+    if (fmMain.Geometry.Maximized) showMaximized();
+    else show();
+}
+
+void TfmMainWindow::CaptureGeometry() {
+    const QRect r = normalGeometry().isValid() ? normalGeometry() : geometry();
+    fmMain.Geometry.Left = r.left();
+    fmMain.Geometry.Top = r.top();
+    fmMain.Geometry.Width = r.width();
+    fmMain.Geometry.Height = r.height();
+    // A maximised window hidden in the tray keeps the flag with its minimised state.
+    fmMain.Geometry.Maximized = (windowState() & Qt::WindowMaximized) != 0;
+}
+
+void TfmMainWindow::FormDestroy() {
+    Timer1->stop();
+    CaptureGeometry();
+    fmMain.FormDestroy();
+    fmMain.OnShowMessage = nullptr;
+}
+
+void TfmMainWindow::Timer1Timer() {
+    try {
+        fTimer.Timer1Timer([this] { UpdateStatus(); });
+    } catch (const std::exception& e) {
+        // The next tick tries again; one failed refresh is not worth a message every 250 ms.
+        MyLog.AddLog(std::string("Status display: ") + e.what());
+    }
+}
+
+void TfmMainWindow::UpdateStatus() {
+    TStatusInput input;
+    input.Now = Now();
+    input.Request = fmMain.RequestStatus();
+    input.ListenerActive = fmMain.ListenerActive();
+    if (IRequestService* service = fmMain.ZeltoServer()) input.LastAccessList = service->LastAccessList();
+    zelto::UpdateStatus(fView, input);
+    ShowView();
+}
+
+void TfmMainWindow::ResetStatusImages() {
+    zelto::ResetStatusImages(fView, fmMain.ListenerActive());
+    ShowView();
+}
+
+// Copies the view into the labels and pictures, touching only what changed.
+void TfmMainWindow::ShowView() {
+    auto setText = [](QLabel* label, const std::string& text) {
+        const QString t = QString::fromStdString(text);
+        if (label->text() != t) label->setText(t);
+    };
+    auto setPicture = [this](QLabel* label, int& shown, int picture) {
+        if (shown == picture || picture < 0 || picture >= kStatusPictureCount) return;
+        shown = picture;
+        label->setPixmap(ImageList1[static_cast<std::size_t>(picture)]);
+    };
+    setText(lblReqUrl, fView.ReqUrl);
+    setText(lblReqTimestamp, fView.ReqTimestamp);
+    setText(lblReqCount, fView.ReqCount);
+    setText(lblLocalIp, fView.LocalIp);
+    setText(lblTimeoutCounter, fView.TimeoutCounter);
+    setPicture(imgPhone, fPhonePicture, fView.PhonePicture);
+    for (std::size_t i = 0; i < 3; ++i) {
+        setText(lblIP[i], fView.Panels[i].IP);
+        setText(lblDate[i], fView.Panels[i].Date);
+        setText(lblReq[i], fView.Panels[i].Req);
+        setPicture(img[i], fPanelPicture[i], fView.Panels[i].Picture);
+    }
+}
+
+void TfmMainWindow::closeEvent(QCloseEvent* event) {
+    if (fExiting) {
+        event->accept();
+        return;
+    }
+    event->ignore();  // closing only sends the program to the tray; it keeps serving
+    acCloseExecute();
+}
+
+void TfmMainWindow::acCloseExecute() {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        setWindowState(windowState() | Qt::WindowMinimized);
+        hide();
+    } else {
+        // Without a tray a hidden window could not be brought back: it goes to the task bar instead.
+        showMinimized();
+    }
+}
+
+void TfmMainWindow::acRestoreExecute() {
+    const bool maximized = (windowState() & Qt::WindowMaximized) != 0;
+    setWindowState(maximized ? Qt::WindowMaximized : Qt::WindowNoState);
+    show();
+    raise();
+    activateWindow();
+}
+
+void TfmMainWindow::acToggleExecute() {
+    if (isVisible() && !isMinimized()) acCloseExecute();
+    else acRestoreExecute();
+}
+
+void TfmMainWindow::acExitExecute() {
+    fExiting = true;
+    QApplication::exit(0);
+}
+
+void TfmMainWindow::acSetupExecute() {
+    zelto::acSetupExecute(
+        fmMain, [this](TSetupFields& fields) { return fmSetup->Execute(fields); }, [this] { CaptureGeometry(); });
+}
+
+void TfmMainWindow::acAboutExecute() { fmAbout->exec(); }
+
+void TfmMainWindow::acHelpExecute() {
+    fmHelp->HelpFile = QString::fromStdString(ExecutableDir() + "/Readme.txt");
+    fmHelp->exec();
+}
+
+QStringList TfmMainWindow::SaveScreenshots(const QString& folder, int n, bool dialogs) {
+    QStringList written;
+    QDir().mkpath(folder);
+    auto save = [&](QWidget* w, const QString& name) {
+        const QString file = QDir(folder).filePath(name);
+        if (w->grab().save(file, "PNG")) written << file;
+    };
+    Timer1Timer();
+    save(this, QString("main-%1.png").arg(n));
+    if (dialogs) {
+        TSetupFields fields;
+        fields.fHttpServerPort = std::to_string(fmMain.ListenerActive() ? fmMain.ListenerPort() : fmMain.ListenerDefaultPort());
+        fields.fQLinkNetworkAdapterID = fmMain.QLinkNetworkAdapter();
+        fields.fQLinkPassword = fmMain.QLinkPassword();
+        fields.fLogToFile = MyLog.Enabled;
+        fmSetup->Fields = fields;
+        fmSetup->FormShow();
+        fmHelp->HelpFile = QString::fromStdString(ExecutableDir() + "/Readme.txt");
+        for (auto [dialog, name] : {std::pair<QDialog*, const char*>{fmSetup.get(), "setup"},
+                                    {fmAbout.get(), "about"}, {fmHelp.get(), "help"}}) {
+            dialog->show();
+            QApplication::processEvents();
+            save(dialog, QString("%1-%2.png").arg(name).arg(n));
+            dialog->hide();
+        }
+    }
+    return written;
+}
+
+}  // namespace zelto::gui
