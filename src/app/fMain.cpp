@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "log/uLog.h"
-#include "platform/uLocalAddress.h"
+#include "net/uEthernetUtils.h"
 #include "platform/uMimeTypes.h"
 #include "platform/uRegistry.h"
 #include "platform/uVersion.h"
@@ -58,7 +58,7 @@ void TfmMain::FormCreate() {
     // The wake-up from a second copy is wired by the main block (CheckSingleInstance) before this runs.
     {
         std::lock_guard<std::mutex> lock(fFieldsMutex);
-        fLocalIp = FirstLocalIPv4();
+        fLocalIp = GetLocalIPAddress();
     }
     fTimerRunning = false;
     fZeltoServer = fFactory ? fFactory(*this) : nullptr;
