@@ -1,4 +1,5 @@
 // ZeltoSim: Zelto controllers on the Q-link port, for tests, demos and integrators.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
         std::fputs(SimUsage().c_str(), stdout);
         return 0;
     }
+    // A closed output (a finished log reader) must not end the simulator at its next message.
+    std::signal(SIGPIPE, SIG_IGN);
     TSimApp app(options);
     if (!app.Setup(error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

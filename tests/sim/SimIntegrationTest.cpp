@@ -1,11 +1,5 @@
 // The communicator against ZeltoSim over real UDP, inside the test's own network namespace: the loopback
 // adapter is the only one, so every broadcast stays in it.
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -14,9 +8,8 @@
 #include "net/PrivateNetwork.h"
 #include "qlink/hQLinkCommands.h"
 #include "qlink/uCommunication.h"
+#include "sim/SimProcess.h"
 #include "sim/uSimServer.h"
-
-extern char** environ;
 
 using namespace zelto;
 using namespace zelto::sim;
@@ -119,32 +112,9 @@ TEST_F(SimIntegrationTest, PingExchangeMedian) {
 
 // The ZeltoSim program itself, started as a process in this namespace and stopped with SIGTERM.
 TEST_F(SimIntegrationTest, SimulatorProgramAnswers) {
-    int out[2];
-    ASSERT_EQ(::pipe(out), 0);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    std::string exe = ZELTO_SIM_EXE;
-    std::vector<std::string> args = {exe, "--plc-status", "stop", "21", "22"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-
+    zelto::test::TSimProcess sim;
+    const std::string line = sim.Start(ZELTO_SIM_EXE, {"--plc-status", "stop", "21", "22"});
     // Its first line says it is listening.
-    std::string line;
-    pollfd p{out[0], POLLIN, 0};
-    while (line.find('\n') == std::string::npos && ::poll(&p, 1, 5000) == 1) {
-        char buf[256];
-        const auto n = ::read(out[0], buf, sizeof buf);
-        if (n <= 0) break;
-        line.append(buf, static_cast<std::size_t>(n));
-    }
-    ::close(out[0]);
     EXPECT_EQ(line.substr(0, line.find('\n') + 1), "ZeltoSim listening on 0.0.0.0:8442 for NAD 21, 22\n");
 
     fComm.SetZeltoNAD(22);
@@ -152,8 +122,6 @@ TEST_F(SimIntegrationTest, SimulatorProgramAnswers) {
     EXPECT_TRUE(fComm.SendCommand(kCmdReadStatus));
     EXPECT_EQ(fComm.LastData(), "0100");
 
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    const int status = sim.Stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
