@@ -15,6 +15,8 @@ namespace {
 constexpr int kStartMs = 10000;
 }
 
+std::string TestAlc(const std::string& Name) { return std::string(ZELTO_TEST_DATA) + "/" + Name; }
+
 std::ostream& operator<<(std::ostream& os, const TEntry& e) {
     return os << "{" << e.Name << ", " << e.Value << ", " << e.Description << "}";
 }
@@ -46,7 +48,16 @@ bool TEndToEnd::StartSim(const std::vector<std::string>& Args) {
     return fSim->WaitForStdout("ZeltoSim listening", kStartMs);
 }
 
+bool TEndToEnd::StartSimBehindRelay(std::vector<std::string> Args) {
+    constexpr uint16_t kSimPort = 9442;  // the namespace is the test's own: no other program uses it
+    fRelay = std::make_unique<TQLinkRelay>(8442, kSimPort);
+    if (!fRelay->Ok()) return false;
+    Args.insert(Args.end(), {"--bind", "127.0.0.1", "--port", std::to_string(kSimPort)});
+    return StartSim(Args);
+}
+
 void TEndToEnd::StopSim() {
+    fRelay.reset();
     if (!fSim) return;
     fSim->Signal(SIGTERM);
     fSim->Wait(kStartMs);

@@ -10,10 +10,14 @@
 #include <gtest/gtest.h>
 
 #include "app/TestProcess.h"
+#include "integration/QLinkRelay.h"
 #include "platform/TempDir.h"
 #include "platform/TestHttpClient.h"
 
 namespace zelto::test {
+
+// The test programs' ALC files.
+std::string TestAlc(const std::string& Name);
 
 // One <var> entry of a response document.
 struct TEntry {
@@ -33,6 +37,8 @@ protected:
     // Starts ZeltoSim with these arguments; false when it did not report that it listens.
     bool StartSim(const std::vector<std::string>& Args);
     void StopSim();
+    // Starts ZeltoSim on another port behind a relay that records every request (fRelay).
+    bool StartSimBehindRelay(std::vector<std::string> Args);
     // Starts the server on a free port over the loopback adapter; false when it did not come up.
     bool StartServer();
     void StopServer();
@@ -47,6 +53,7 @@ protected:
     TTempDir fDir;
     std::map<std::string, std::string> fEnv;
     std::unique_ptr<TTestProcess> fSim;
+    std::unique_ptr<TQLinkRelay> fRelay;
     std::unique_ptr<TTestProcess> fServer;
     uint16_t fPort = 0;
 };

@@ -1,7 +1,14 @@
 // A variable request end to end: HTTP client -> ZeltoHttpServer -> Q-link over loopback -> ZeltoSim.
+#include <signal.h>
+
+#include <fstream>
+#include <functional>
 #include <regex>
+#include <sstream>
 
 #include "integration/EndToEnd.h"
+#include "qlink/hQLinkCommands.h"
+#include "zip/uZipFile.h"
 
 using namespace zelto::test;
 using namespace std::chrono_literals;
@@ -54,4 +61,189 @@ TEST_F(TEndToEnd, SilentControllerGivesQuestionMarks) {
     // Three pings of 500 ms, and nothing more for a controller that never answered.
     EXPECT_GE(took, 1400ms);
     EXPECT_LT(took, 2500ms);
+}
+
+namespace {
+const std::vector<std::string> kTestProgram = {"--alc", TestAlc("test.alc")};
+}
+
+TEST_F(TEndToEnd, OverviewExample) {
+    ASSERT_TRUE(StartSim({"--nad", "10", "--alc", ZELTO_DEMO_ALC})) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    const auto e = Vars("c10.temp&sys.server_version");
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].Name, "c10.temp");
+    EXPECT_TRUE(std::regex_match(e[0].Value, std::regex("-?[0-9]+(\\.[0-9]+)?"))) << e[0].Value;
+    EXPECT_EQ(e[0].Description, "Tank temperature [&#176;C]");
+    EXPECT_EQ(e[1], (TEntry{"sys.server_version", "1.0.3", "ZeltoHttpServer version."}));
+}
+
+TEST_F(TEndToEnd, FirstEdgeCaseByteForByte) {
+    ASSERT_TRUE(StartSim(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    ASSERT_EQ(Value("c10.r=21.5"), "21.5");
+    EXPECT_EQ(Query("c10.r&sys.http_request_count").Body,
+              "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<data>\r\n"
+              "<var><name>c10.r</name><value>21.5</value><description>Real</description></var>\r\n"
+              "<var><name>sys.http_request_count</name><value>2</value>"
+              "<description>Total number of http requests.</description></var>\r\n</data>");
+}
+
+TEST_F(TEndToEnd, WritesAndReadsOfEveryType) {
+    ASSERT_TRUE(StartSimBehindRelay(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    const std::string written = "c10.flag=1&c10.w=65535&c10.i=-32768&c10.l=-2147483648&c10.r=-0.5&c10.tab[3]=7&c10.tab=4";
+    const std::string read = "c10.flag&c10.w&c10.i&c10.l&c10.r&c10.tab[3]&c10.tab&c10.tab[0]&c10.tab[4]&c10.loc&c10.nope";
+    const std::vector<std::string> values = {"1", "65535", "-32768", "-2147483648", "-0.5", "7", "4", "4", "?", "?", "?"};
+    auto e = Vars(written);
+    ASSERT_EQ(e.size(), 7u);
+    for (std::size_t i = 0; i < e.size(); ++i) EXPECT_EQ(e[i].Value, values[i]) << e[i].Name;
+    e = Vars(read);
+    ASSERT_EQ(e.size(), values.size());
+    for (std::size_t i = 0; i < e.size(); ++i) EXPECT_EQ(e[i].Value, values[i]) << e[i].Name;
+    EXPECT_EQ(e[0].Description, "A flag &lt;b&gt; &amp; &#228;");
+    EXPECT_EQ(e[8].Description, "");
+
+    // Values the types refuse write nothing: nothing at all is sent, and the controller keeps its values.
+    fRelay->Clear();
+    e = Vars("c10.flag=2&c10.w=65536&c10.i=32768&c10.r=1e39&c10.l=1.5x");
+    ASSERT_EQ(e.size(), 5u);
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdWriteRandom), 0);
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdWriteData), 0);
+    e = Vars(read);
+    for (std::size_t i = 0; i < e.size(); ++i) EXPECT_EQ(e[i].Value, values[i]) << e[i].Name;
+
+    // C10 and c10 are one controller: one ping for both items.
+    fRelay->Clear();
+    e = Vars("C10.tab[1]=5&c10.tab[1]");
+    EXPECT_EQ(e, (std::vector<TEntry>{{"C10.tab[1]", "5", "Table"}, {"c10.tab[1]", "5", "Table"}}));
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdPing), 1);
+}
+
+TEST_F(TEndToEnd, OnlyNamedControllersAreContacted) {
+    ASSERT_TRUE(StartSimBehindRelay({"--nad", "2", "--nad", "3", "--alc", TestAlc("test.alc")})) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    EXPECT_EQ(Vars("c2.w=22&c3.w=33"), (std::vector<TEntry>{{"c2.w", "22", "Word"}, {"c3.w", "33", "Word"}}));
+    fRelay->Clear();
+    EXPECT_EQ(Value("c3.w"), "33");
+    EXPECT_EQ(fRelay->Count(2), 0) << "controller 2 is not named";
+    EXPECT_GT(fRelay->Count(3, zelto::kCmdReadRandom), 0);
+
+    const auto e = Vars("sys.nad_list");
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_EQ(e[0].Value, "      <item>2</item>\r\n      <item>3</item>\r\n");
+}
+
+TEST_F(TEndToEnd, AlcFileOfAController) {
+    ASSERT_TRUE(StartSim(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    // Asked first, before any variable of the controller: the proxy is created and the ALC fetched.
+    auto e = Vars("c10.sys.alc_file&c11.sys.alc_file");
+    ASSERT_EQ(e.size(), 2u);
+    EXPECT_EQ(e[0].Name, "c10.sys.alc_file");
+    EXPECT_NE(e[0].Value.find(";CPU Zelto-2 NAD 10\r\n"), std::string::npos) << e[0].Value;
+    EXPECT_NE(e[0].Value.find("global bit flag A flag &lt;b&gt; &amp; &#228;\r\n"), std::string::npos) << e[0].Value;
+    EXPECT_EQ(e[1].Value, "Alc file not found") << "controller 11 does not answer";
+    // Request variables come first, then the system variables.
+    e = Vars("c10.w=3&c10.sys.alc_file&c10.w");
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_EQ(e[0], (TEntry{"c10.w", "3", "Word"}));
+    EXPECT_EQ(e[1], (TEntry{"c10.w", "3", "Word"}));
+    EXPECT_EQ(e[2].Name, "c10.sys.alc_file");
+    EXPECT_EQ(Value("c10.w"), "3") << "the variables still bind after the ALC was loaded again";
+}
+
+TEST_F(TEndToEnd, AlcIsCachedAndFetchedAgainForANewProgram) {
+    ASSERT_TRUE(StartSimBehindRelay(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    EXPECT_EQ(Value("c10.w=9"), "9");
+    EXPECT_GT(fRelay->AlcReads(10), 0) << "the first read fetches the ALC";
+    const std::string cacheFile = CacheDir() + "/alc_http_10.tmp";
+    const std::string firstCache = ReadFileText(cacheFile);
+    ASSERT_GT(firstCache.size(), 4u);
+
+    fRelay->Clear();
+    EXPECT_EQ(Value("c10.w"), "9");
+    EXPECT_EQ(fRelay->AlcReads(10), 0) << "an unchanged program is not fetched again";
+
+    // A new server process takes the ALC from the cache file.
+    StopServer();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    fRelay->Clear();
+    EXPECT_EQ(Value("c10.w"), "9");
+    EXPECT_EQ(fRelay->AlcReads(10), 0) << "the cache file serves a new server";
+
+    // The program is loaded again: a new transfer date, so the ALC is fetched and the cache rewritten.
+    fSim->Signal(SIGHUP);
+    ASSERT_TRUE(fSim->WaitForStdout("program loaded from", 5000));
+    fRelay->Clear();
+    EXPECT_EQ(Value("c10.w"), "0") << "a reloaded program starts with its initial values";
+    EXPECT_GT(fRelay->AlcReads(10), 0);
+    const std::string secondCache = ReadFileText(cacheFile);
+    EXPECT_NE(secondCache.substr(0, 4), firstCache.substr(0, 4));
+    EXPECT_EQ(secondCache.substr(4), firstCache.substr(4));
+}
+
+TEST_F(TEndToEnd, StoppedControllerIsNeitherWrittenNorRead) {
+    ASSERT_TRUE(StartSimBehindRelay({"--alc", TestAlc("test.alc"), "--plc-status", "stop"})) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    EXPECT_EQ(Vars("c10.w=5&c10.i"), (std::vector<TEntry>{{"c10.w", "?", ""}, {"c10.i", "?", ""}}));
+    EXPECT_GT(fRelay->Count(10, zelto::kCmdReadStatus), 0);
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdWriteRandom), 0);
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdReadRandom), 0);
+
+    fSim->Signal(SIGUSR1);  // runs again
+    ASSERT_TRUE(fSim->WaitForStdout("program runs", 5000));
+    EXPECT_EQ(Value("c10.w"), "0") << "the refused write did not reach it";
+}
+
+TEST_F(TEndToEnd, AlcWithABadLineIsAServerError) {
+    // ZeltoSim refuses a bad ALC itself, so the bad one comes from the cache file: the controller's
+    // transfer date with an archive whose ALC has a line that does not parse.
+    ASSERT_TRUE(StartSim(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    ASSERT_EQ(Value("c10.w"), "0");
+    StopServer();
+    const std::string cacheFile = CacheDir() + "/alc_http_10.tmp";
+    const std::string date = ReadFileText(cacheFile).substr(0, 4);
+    zelto::TZipFile zip;
+    zip.AddFile("alc.txt", 0);
+    zip.SetUncompressed(0, ReadFileText(TestAlc("bad.alc")));
+    std::ostringstream archive;
+    zip.SaveToStream(archive);
+    std::ofstream(cacheFile, std::ios::binary | std::ios::trunc) << date << archive.str();
+
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    const THttpReply reply = Query("c10.flag&sys.server_version");
+    EXPECT_EQ(reply.Status, 500);
+    EXPECT_EQ(reply.Body, "Error parsing ALC data on line 2");
+    EXPECT_EQ(Value("sys.server_version"), "1.0.3") << "the server goes on";
+}
+
+namespace {
+// Writes and reads back, request after request.
+void ExpectWritesReadBack(const std::function<std::vector<TEntry>(const std::string&)>& vars) {
+    for (int i = 1; i <= 4; ++i) {
+        const std::string w = std::to_string(i * 100), v = std::to_string(i);
+        EXPECT_EQ(vars("c10.w=" + w + "&c10.tab[2]=" + v),
+                  (std::vector<TEntry>{{"c10.w", w, "Word"}, {"c10.tab[2]", v, "Table"}}));
+        EXPECT_EQ(vars("c10.tab[2]&c10.w"), (std::vector<TEntry>{{"c10.tab[2]", v, "Table"}, {"c10.w", w, "Word"}}));
+    }
+}
+}  // namespace
+
+TEST_F(TEndToEnd, LostBrokenSplitAndLateAnswersStillGiveTheRightValues) {
+    ASSERT_TRUE(StartSim({"--alc", TestAlc("test.alc"), "--drop", "0.1", "--corrupt", "11", "--split", "3",
+                          "--delay", "5", "--seed", "7"}))
+        << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    ExpectWritesReadBack([this](const std::string& q) { return Vars(q); });
+}
+
+// Fails while the communicator takes a duplicate of the previous answer, already waiting in the socket,
+// for the answer to its next request (the answers carry no request number).
+TEST_F(TEndToEnd, DISABLED_DuplicatedAnswersStillGiveTheRightValues) {
+    ASSERT_TRUE(StartSim({"--alc", TestAlc("test.alc"), "--duplicate", "3"})) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    ExpectWritesReadBack([this](const std::string& q) { return Vars(q); });
 }
