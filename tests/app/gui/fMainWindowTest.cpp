@@ -1,0 +1,118 @@
+// The main window as a widget (offscreen): start-up steps, the status shown, close and restore.
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <gtest/gtest.h>
+
+#include "app/FakeRequestService.h"
+#include "app/gui/fMainWindow.h"
+#include "app/uDesktopHelpers.h"
+#include "log/uLog.h"
+#include "platform/TempDir.h"
+#include "platform/TestHttpClient.h"
+
+using namespace zelto;
+using namespace zelto::gui;
+using namespace zelto::test;
+
+namespace {
+
+// A request service whose latest variable request named three controllers, one of them silent.
+class TThreeControllers : public TFakeRequestService {
+public:
+    std::array<std::optional<TControllerStatus>, 3> LastAccessList() const override {
+        return {TControllerStatus{10, "127.0.0.1", true, Now(), 4}, TControllerStatus{12, "127.0.0.2", true, Now(), 2},
+                TControllerStatus{7, "", false, Now(), 1}};
+    }
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        MyLog.Enabled = false;
+        TMainOptions options;
+        options.SettingsRoot = fDir / "cfg";
+        options.ProgramDir = fDir.Path().string();
+        options.PortOverride = 0;
+        options.BindAddress = "127.0.0.1";
+        fMain = std::make_unique<TfmMain>(options,
+                                          [](const IMainWindowState&) { return std::make_unique<TThreeControllers>(); });
+    }
+    bool Shows(const QWidget& w, const QString& text) {
+        for (const QLabel* l : w.findChildren<QLabel*>()) {
+            if (l->text() == text) return true;
+        }
+        return false;
+    }
+    std::string Conf() const { return ReadFileText(fDir / "cfg/Tessvik/ZeltoHttpServer.conf"); }
+
+    TTempDir fDir;
+    std::unique_ptr<TfmMain> fMain;
+};
+
+}  // namespace
+
+TEST_F(MainWindowTest, StartsIdleAndShowsTheLatestRequest) {
+    WriteFileText(fDir / "cfg/Tessvik/ZeltoHttpServer.conf", "Left=40\nTop=30\nWidth=520\nHeight=360\n");
+    TfmMainWindow w(*fMain);
+    w.FormCreate();
+    EXPECT_EQ(w.windowTitle(), "ZeltoHttpServer v1.0.3");
+    EXPECT_EQ(w.geometry(), QRect(40, 30, 520, 360));
+    w.ShowAtStart();
+    w.Timer1Timer();
+    EXPECT_EQ(w.View().TimeoutCounter, "Timeout: 0 [s]");
+    EXPECT_TRUE(Shows(w, "No requests"));
+    EXPECT_EQ(w.View().PhonePicture, spClientWaiting);
+    // The Exit button only appears under a debugger.
+    for (const QPushButton* b : w.findChildren<QPushButton*>()) {
+        if (b->text() == "Exit") {
+            EXPECT_EQ(b->isVisibleTo(&w), RunningUnderDebugger());
+        }
+    }
+
+    EXPECT_EQ(Get(fMain->ListenerPort(), "/?c10.temp&c12.temp&c7.temp").Status, 200);
+    w.Timer1Timer();
+    EXPECT_TRUE(Shows(w, "1 requests"));
+    EXPECT_TRUE(Shows(w, "127.0.0.1"));
+    EXPECT_TRUE(Shows(w, "c10, 127.0.0.1"));
+    EXPECT_TRUE(Shows(w, "c12, 127.0.0.2"));
+    EXPECT_TRUE(Shows(w, "c7, "));
+    EXPECT_TRUE(Shows(w, "Timeout: 10 [s]"));
+    EXPECT_EQ(w.View().Panels[2].Picture, spControllerFailed);
+
+    w.FormDestroy();
+    for (const char* line : {"Top=30\n", "Left=40\n", "Width=520\n", "Height=360\n", "Maximized=0\n"}) {
+        EXPECT_NE(Conf().find(line), std::string::npos) << line << Conf();
+    }
+}
+
+TEST_F(MainWindowTest, CloseSendsToTheTrayOrTaskBarAndRestoreBringsItBack) {
+    TfmMainWindow w(*fMain);
+    w.FormCreate();
+    w.ShowAtStart();
+    EXPECT_FALSE(w.close()) << "closing only hides";
+    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    EXPECT_EQ(w.isVisible(), !tray);
+    EXPECT_TRUE(w.isMinimized() || !w.isVisible());
+    w.acToggleExecute();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+    w.acToggleExecute();
+    EXPECT_TRUE(w.isMinimized() || !w.isVisible());
+    w.acRestoreExecute();
+    EXPECT_TRUE(w.isVisible() && !w.isMinimized());
+    EXPECT_TRUE(fMain->ListenerActive()) << "it keeps serving";
+    w.FormDestroy();
+}
+
+TEST_F(MainWindowTest, AMaximizedWindowIsRestoredMaximized) {
+    WriteFileText(fDir / "cfg/Tessvik/ZeltoHttpServer.conf", "Maximized=1\n");
+    TfmMainWindow w(*fMain);
+    w.FormCreate();
+    w.ShowAtStart();
+    EXPECT_TRUE(w.isMaximized());
+    w.acCloseExecute();
+    w.FormDestroy();
+    EXPECT_NE(Conf().find("Maximized=1\n"), std::string::npos) << Conf();
+}
