@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,16 @@ using zelto::test::TFakeUDPSocket;
 namespace fs = std::filesystem;
 
 namespace {
+
+// An ALC archive as a controller keeps it: one entry holding the text.
+std::string ZipOf(const std::string& AlcText) {
+    TZipFile zip;
+    zip.AddFile("alc.txt", 0);
+    zip.SetUncompressed(0, AlcText);
+    std::ostringstream out;
+    zip.SaveToStream(out);
+    return out.str();
+}
 
 struct TProxyReadTest : ::testing::Test {
     void SetUp() override {
@@ -101,14 +112,7 @@ TEST_F(TProxyReadTest, ReadsAfterOneAlcLoadAndKeepsTheCache) {
 
     // A new proxy for the same controller takes the ALC from a cache file of the current date.
     ASSERT_TRUE(WriteAlcCache(dir + "/alc_http_10.tmp", sim.Controller(10)->TransferDate(),
-                              [&] {
-                                  TZipFile zip;
-                                  zip.AddFile("alc.txt", 0);
-                                  zip.SetUncompressed(0, ";CPU Zelto-2 NAD 10\r\n0002 2 1 0 2 global word other Other\r\n");
-                                  std::ostringstream out;
-                                  zip.SaveToStream(out);
-                                  return out.str();
-                              }()));
+                              ZipOf(";CPU Zelto-2 NAD 10\r\n0002 2 1 0 2 global word other Other\r\n")));
     auto fresh = Proxy();
     list = Request({"c10.other", "c10.w"});
     fresh->Read(list, false);
@@ -177,14 +181,8 @@ TEST_F(TProxyReadTest, ReadAllAddsEveryVariableOnce) {
 }
 
 TEST_F(TProxyReadTest, BadAlcLineRaisesAndKeepsTheVariablesBefore) {
-    ASSERT_TRUE(WriteAlcCache(dir + "/alc_http_10.tmp", sim.Controller(10)->TransferDate(), [&] {
-        TZipFile zip;
-        zip.AddFile("x", 0);
-        zip.SetUncompressed(0, ";CPU Zelto-2 NAD 10\r\n0002 2 1 0 2 global word w W\r\nno ALC line\r\n");
-        std::ostringstream out;
-        zip.SaveToStream(out);
-        return out.str();
-    }()));
+    ASSERT_TRUE(WriteAlcCache(dir + "/alc_http_10.tmp", sim.Controller(10)->TransferDate(),
+                              ZipOf(";CPU Zelto-2 NAD 10\r\n0002 2 1 0 2 global word w W\r\nno ALC line\r\n")));
     auto z = Proxy();
     auto list = Request({"c10.w"});
     try {
