@@ -279,23 +279,23 @@ TEST(CodeMemory, RecordsDecodeFromTheirByteOffsets) {
     b[1103] = 0xFF;
     const TCodeHeader h = DecodeCodeHeader(std::span<const uint8_t, sizeof(TCodeHeader)>(b.data(), b.size()));
     EXPECT_TRUE(IsValidCodeHeader(h));
-    EXPECT_EQ(h.crc, 0x1111);
-    EXPECT_EQ(h.retentive_crc, 0x2222);
-    EXPECT_EQ(h.transfer_date, 0x5A8B6C2D);
-    EXPECT_EQ(h.total_size, 0x3333);
-    EXPECT_EQ(h.tasks_count, -2);
-    EXPECT_EQ(h.master_NAD, -7);
-    EXPECT_EQ(h.dac_refresh, 0x4444);
-    EXPECT_EQ(h.file_adr, 0x21000);
-    EXPECT_EQ(h.file_count, 3);
-    EXPECT_EQ(h.data_descriptors[0], 0xD0);
-    EXPECT_EQ(h.sock_descriptors[0], 0x5D);
-    EXPECT_EQ(h.sock_descriptors[639], 0xFF);
+    EXPECT_EQ(+h.crc, 0x1111);
+    EXPECT_EQ(+h.retentive_crc, 0x2222);
+    EXPECT_EQ(+h.transfer_date, 0x5A8B6C2D);
+    EXPECT_EQ(+h.total_size, 0x3333);
+    EXPECT_EQ(+h.tasks_count, -2);
+    EXPECT_EQ(+h.master_NAD, -7);
+    EXPECT_EQ(+h.dac_refresh, 0x4444);
+    EXPECT_EQ(+h.file_adr, 0x21000);
+    EXPECT_EQ(+h.file_count, 3);
+    EXPECT_EQ(+h.data_descriptors[0], 0xD0);
+    EXPECT_EQ(+h.sock_descriptors[0], 0x5D);
+    EXPECT_EQ(+h.sock_descriptors[639], 0xFF);
     EXPECT_EQ(HeaderBytes(h), b);
 
     const TCodeHeaderShort s = DecodeCodeHeaderShort(std::span<const uint8_t, 16>(b.data(), 16));
-    EXPECT_EQ(s.magic, 31415);
-    EXPECT_EQ(s.transfer_date, 0x5A8B6C2D);
+    EXPECT_EQ(+s.magic, 31415);
+    EXPECT_EQ(+s.transfer_date, 0x5A8B6C2D);
     put16(0, 1);
     EXPECT_FALSE(IsValidCodeHeader(DecodeCodeHeaderShort(std::span<const uint8_t, 16>(b.data(), 16))));
 
@@ -306,7 +306,7 @@ TEST(CodeMemory, RecordsDecodeFromTheirByteOffsets) {
     EXPECT_EQ(GetS32LE(e, 38), -5);
     const auto d = DecodeCodeFileDescriptor(std::span<const uint8_t, 46>(e.data(), e.size()));
     EXPECT_EQ(CodeFileName(d), "alc.zip");
-    EXPECT_EQ(d.file_size, -5);
+    EXPECT_EQ(+d.file_size, -5);
     for (const int bad : {0, 33}) {
         const TBytes x = Entry("alc.zip", 0, 1, bad);
         EXPECT_EQ(CodeFileName(DecodeCodeFileDescriptor(std::span<const uint8_t, 46>(x.data(), x.size()))), "");
@@ -366,7 +366,7 @@ TEST_F(CommandsTest, ReadCodeHeaderHandsOutTheRecord) {
     EXPECT_EQ(fController->CodeReads().size(), 5u);
     std::unique_ptr<TCodeHeaderShort> shortHeader;
     ASSERT_TRUE(fComm->ReadCodeHeaderShort(shortHeader));
-    EXPECT_EQ(shortHeader->transfer_date, 0x0BADCAFE);
+    EXPECT_EQ(+shortHeader->transfer_date, 0x0BADCAFE);
 }
 
 TEST_F(CommandsTest, ReadAlcFindsTheExactNameAndSkipsEmptyEntries) {

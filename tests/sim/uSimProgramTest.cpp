@@ -48,9 +48,9 @@ TEST(SimProgram, CodeMemoryHoldsHeaderTableAndArchive) {
     ASSERT_TRUE(code.Read(kCodeHeaderAddress, headerBytes));
     const TCodeHeader header = DecodeCodeHeader(Fixed<sizeof(TCodeHeader)>(headerBytes));
     EXPECT_TRUE(IsValidCodeHeader(header));
-    EXPECT_EQ(header.transfer_date, 0x5A8B6C2D);
-    EXPECT_EQ(header.master_NAD, 12);
-    ASSERT_EQ(header.file_count, 2);
+    EXPECT_EQ(+header.transfer_date, 0x5A8B6C2D);
+    EXPECT_EQ(+header.master_NAD, 12);
+    ASSERT_EQ(+header.file_count, 2);
 
     std::vector<std::string> names;
     std::string archive;
