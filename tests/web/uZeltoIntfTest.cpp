@@ -1,6 +1,8 @@
 #include "web/uZeltoIntf.h"
 
+#include <atomic>
 #include <cfloat>
+#include <thread>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -267,4 +269,26 @@ TEST(ZeltoServerAdapter, SiblingSettingsChooseTheAdapter) {
     EXPECT_EQ(plain.DefaultEthAdapter().ID(), def.ID());
     EXPECT_EQ(plain.OutputType(), iotText);
     EXPECT_EQ(plain.Status(), ccsReady);
+}
+
+TEST_F(TServerFixture, StatusSnapshotWhileRequestsRun) {
+    std::atomic<bool> done{false};
+    std::atomic<int> seen{0};
+    // The status display's side: copies only, whatever the requests do meanwhile.
+    std::thread display([&] {
+        while (!done) {
+            for (const auto& slot : server->LastAccessSnapshot()) {
+                if (!slot) continue;
+                EXPECT_TRUE(slot->NAD >= 1 && slot->NAD <= 4) << slot->NAD;
+                EXPECT_GE(slot->RequestCount, 1);
+                ++seen;
+            }
+        }
+    });
+    // Requests go on until the display has seen a good number of slots (bounded).
+    for (int i = 0; i < 2000 || (seen < 1000 && i < 1000000); ++i)
+        server->ParseRequest(i % 2 ? "c1.a&c2.b&c3.c" : "c4.d&sys.server_version");
+    done = true;
+    display.join();
+    EXPECT_GT(seen.load(), 0);
 }
