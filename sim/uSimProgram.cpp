@@ -1,5 +1,6 @@
 #include "sim/uSimProgram.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -59,7 +60,8 @@ std::shared_ptr<const TSimProgram> BuildSimProgram(const std::string& AlcName, c
     std::ostringstream archive;
     zip.SaveToStream(archive);
     program->AlcZip = archive.str();
-    if (program->AlcZip.size() > static_cast<std::size_t>(kMaxCodeFileSize))
+    // Beyond this the archive would not fit code memory, or a server would refuse its size.
+    if (program->AlcZip.size() > std::min<std::size_t>(kMaxCodeFileSize, TSimCodeMemory::kSize - kSimAlcZipAddress))
         throw std::runtime_error("The ALC archive does not fit code memory");
     return program;
 }
