@@ -129,7 +129,13 @@ void TZelto::Read(TGadgetVarList& GadgetVarList, bool ReadAll) {
         else
             SetError("PLC has no program!");
     }
-    if (fProgramState == psCheckDate) fProgramState = fComm->CheckDateNotChanged() ? psCheckPLCRun : psReadAlc;
+    if (fProgramState == psCheckDate) {
+        // The date is checked (and recorded) every time; an ALC whose last load failed is loaded again
+        // although the date is unchanged, so that a passing fault does not leave the proxy without
+        // variables until the next program transfer.
+        const bool unchanged = fComm->CheckDateNotChanged();
+        fProgramState = unchanged && fAlcLoaded ? psCheckPLCRun : psReadAlc;
+    }
     if (fProgramState == psReadAlc) {
         fAlcOK = ReadALC();  // an ALC line that cannot be parsed raises here, leaving psReadAlc
         if (!fAlcOK) {
@@ -223,6 +229,7 @@ std::string TZelto::FetchAlcText() {
 }
 
 bool TZelto::ReadALC() {
+    fAlcLoaded = false;
     fAllocFile.clear();
     fSelectedVarList.Clear();
     fZeltoVarList.Clear();
@@ -233,6 +240,7 @@ bool TZelto::ReadALC() {
     if (text.empty()) return false;
     fAllocFile = SplitLines(text);
     fZeltoVarList.LoadFromStr(fAllocFile, fNAD);
+    fAlcLoaded = true;
     return true;
 }
 

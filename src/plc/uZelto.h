@@ -116,6 +116,7 @@ private:
     bool fRunOK = false;
     bool fProgramOK = false;
     bool fPingOK = false;
+    bool fAlcLoaded = false;  // the last ReadALC, in Read or through AllocationFile, loaded an ALC whole
     std::string fPassword;
     std::unique_ptr<TCommunicator> fComm;
 };

@@ -218,6 +218,8 @@ TEST_F(TEndToEnd, AlcWithABadLineIsAServerError) {
     EXPECT_EQ(reply.Status, 500);
     EXPECT_EQ(reply.Body, "Error parsing ALC data on line 2");
     EXPECT_EQ(Value("sys.server_version"), "1.0.3") << "the server goes on";
+    // The ALC is not taken as loaded: the next request meets the same error, not a cut-short list.
+    EXPECT_EQ(Query("c10.flag").Status, 500);
 }
 
 namespace {

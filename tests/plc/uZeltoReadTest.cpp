@@ -1,5 +1,6 @@
 // The proxy's read sequence against a simulated controller in the same process: the communicator's
 // datagrams go to ZeltoSim's request handler and its answers come back on the scripted socket.
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include "plc/uZelto.h"
 #include "qlink/FakeUDPSocket.h"
 #include "qlink/hQLinkCommands.h"
+#include "qlink/uQLink.h"
 #include "sim/uSimProgram.h"
 #include "sim/uSimServer.h"
 #include "zip/uZipFile.h"
@@ -55,6 +57,12 @@ struct TProxyReadTest : ::testing::Test {
     std::unique_ptr<TZelto> Proxy(int32_t nad = 10) {
         auto socket = std::make_unique<TFakeUDPSocket>();
         socket->SetResponder([this](TFakeUDPSocket& s, const zelto::test::TSentDatagram& sent, int) {
+            // With breakAlc, reads of the ALC's blocks (beyond the short header) get one byte instead.
+            const auto& b = sent.Bytes;
+            if (breakAlc && b.size() >= 23 && b[14] == kCmdReadCode && (b[17] | (b[18] << 8)) != 16) {
+                s.Inject(BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>{0}), "127.0.0.1");
+                return;
+            }
             for (auto& answer : sim.HandleDatagram(sent.Bytes)) s.Inject(std::move(answer), "127.0.0.1");
         });
         auto z = std::make_unique<TZelto>(nad);
@@ -84,6 +92,7 @@ struct TProxyReadTest : ::testing::Test {
     TEthernetAdapterInfo adapter{"lo", "loopback", "127.0.0.1", "255.0.0.0"};
     int alcReads = 0;
     std::map<uint8_t, int> requests;
+    std::atomic<bool> breakAlc{false};
 };
 
 }  // namespace
@@ -193,4 +202,27 @@ TEST_F(TProxyReadTest, BadAlcLineRaisesAndKeepsTheVariablesBefore) {
     }
     EXPECT_EQ(z->ProgramState(), psReadAlc);
     EXPECT_EQ(z->ZeltoVarList().Count(), 1);
+}
+
+TEST_F(TProxyReadTest, AFailedAlcLoadIsRepeatedOnTheNextRead) {
+    auto z = Proxy();
+    auto list = Request({"c10.w=4"});
+    z->Read(list, false);
+    ASSERT_EQ(Values(list), std::vector<std::string>{"4"});
+
+    // Without a cache file, the ALC's blocks come back short while it is read through AllocationFile.
+    fs::remove(dir + "/alc_http_10.tmp");
+    breakAlc = true;
+    EXPECT_TRUE(z->AllocationFile().empty());
+    EXPECT_EQ(z->ZeltoVarList().Count(), 0);
+
+    // The program did not change, yet the next Read loads the ALC again instead of going on without it.
+    breakAlc = false;
+    list = Request({"c10.w"});
+    z->Read(list, false);
+    EXPECT_EQ(z->ProgramState(), psRun) << z->ErrorS;
+    EXPECT_EQ(Values(list), std::vector<std::string>{"4"});
+    alcReads = 0;
+    z->Read(list, false);
+    EXPECT_EQ(alcReads, 0) << "and once loaded, it is kept";
 }
