@@ -1,6 +1,7 @@
 // The main window as a widget (offscreen): start-up steps, the status shown, close and restore.
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
 #include <gtest/gtest.h>
@@ -103,6 +104,19 @@ TEST_F(MainWindowTest, CloseSendsToTheTrayOrTaskBarAndRestoreBringsItBack) {
     w.acRestoreExecute();
     EXPECT_TRUE(w.isVisible() && !w.isMinimized());
     EXPECT_TRUE(fMain->ListenerActive()) << "it keeps serving";
+
+    // The tray icon: the program's icon, a menu with Restore and Exit; a click toggles the window.
+    const auto trays = w.findChildren<QSystemTrayIcon*>();
+    ASSERT_EQ(trays.size(), 1);
+    EXPECT_FALSE(trays[0]->icon().isNull());
+    ASSERT_NE(trays[0]->contextMenu(), nullptr);
+    QStringList items;
+    for (const QAction* a : trays[0]->contextMenu()->actions()) items << a->text();
+    EXPECT_EQ(items, QStringList({"Restore", "Exit"}));
+    emit trays[0]->activated(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(w.isMinimized() || !w.isVisible());
+    trays[0]->contextMenu()->actions()[0]->trigger();
+    EXPECT_TRUE(w.isVisible() && !w.isMinimized());
     w.FormDestroy();
 }
 
