@@ -1,19 +1,13 @@
 #!/usr/bin/env bash
-# The demo: builds the server and the simulator, then runs ZeltoSim (controller NAD 10 with the demo program,
-# a heated tank) and ZeltoHttpServer headless on port 8080, both talking Q-link over the loopback adapter
-# (--adapter lo). Ctrl+C stops both.
+# The demo: installs what is missing, builds the server and the simulator, then runs ZeltoSim (controller
+# NAD 10 with the demo program, a heated tank) and ZeltoHttpServer headless on port 8080, both talking Q-link
+# over the loopback adapter only: the server broadcasts on lo (--adapter lo), and the simulator takes only
+# datagrams that arrive on lo (--device lo), so no Q-link frame reaches the real network and nothing on it
+# reaches the simulated controller. Ctrl+C stops both.
 #
-# The two run in a network namespace of their own ("zelto-demo"), so that no Q-link datagram reaches the
-# machine's real network and no device on it can reach the simulated controller. The host reaches the
-# server through a veth pair that only joins the host and the namespace: http://169.254.77.2:8080/.
-# Needs root (network namespaces). Arguments go to the server, e.g. scripts/run.sh --port 8081.
+# Arguments go to the server, e.g. scripts/run.sh --port 8081.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-if [ "$(id -u)" -ne 0 ]; then
-  echo "scripts/run.sh needs root: the demo runs in a network namespace of its own." >&2
-  exit 1
-fi
 
 scripts/deps.sh
 build=${BUILD_DIR:-build}
@@ -30,50 +24,30 @@ for ((i = 0; i < ${#args[@]}; i++)); do
   esac
 done
 
-ns=zelto-demo
-host_if=zdemo-host
-ns_if=zdemo-ns
-host_ip=169.254.77.1
-ns_ip=169.254.77.2
 sim_pid=""
 server_pid=""
-
 cleanup() {
   trap - INT TERM EXIT
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
   [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null || true
-  ip link del "$host_if" 2>/dev/null || true
-  ip netns del "$ns" 2>/dev/null || true
   echo "Demo stopped."
 }
-
-# A namespace left over from a demo that was killed hard is replaced.
-ip link del "$host_if" 2>/dev/null || true
-ip netns del "$ns" 2>/dev/null || true
 trap cleanup INT TERM EXIT
 
-ip netns add "$ns"
-ip link add "$host_if" type veth peer name "$ns_if"
-ip link set "$ns_if" netns "$ns"
-ip addr add "$host_ip/30" dev "$host_if"
-ip link set "$host_if" up
-ip netns exec "$ns" ip link set lo up
-ip netns exec "$ns" ip addr add "$ns_ip/30" dev "$ns_if"
-ip netns exec "$ns" ip link set "$ns_if" up
-
-ip netns exec "$ns" "$bin/ZeltoSim" --nad 10 --alc "$bin/demo.alc" &
+"$bin/ZeltoSim" --device lo --nad 10 --alc "$bin/demo.alc" &
 sim_pid=$!
-ip netns exec "$ns" "$bin/ZeltoHttpServer" --headless --port 8080 --adapter lo "$@" &
+"$bin/ZeltoHttpServer" --headless --port "$port" --adapter lo "$@" &
 server_pid=$!
 
-base="http://$ns_ip:$port"
+base="http://127.0.0.1:$port"
 for _ in $(seq 100); do
   curl -s -o /dev/null "$base/" && break
-  kill -0 "$server_pid" 2>/dev/null || { echo "The server did not start." >&2; exit 1; }
+  kill -0 "$server_pid" 2>/dev/null || { echo "The server did not start (is port $port taken? try --port 8081)." >&2; exit 1; }
+  kill -0 "$sim_pid" 2>/dev/null || { echo "ZeltoSim did not start (is UDP port 8442 taken?)." >&2; exit 1; }
   sleep 0.1
 done
 
-cat <<EOF
+cat <<TEXT
 
 The demo runs: ZeltoSim is controller 10 (a heated tank), ZeltoHttpServer answers on $base/
 Try (curl -g keeps the brackets of array elements as they are):
@@ -86,5 +60,5 @@ Try (curl -g keeps the brackets of array elements as they are):
 
 The demo page: $base/index.html
 Ctrl+C stops both.
-EOF
+TEXT
 wait "$server_pid"

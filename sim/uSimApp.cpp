@@ -62,7 +62,7 @@ bool TSimApp::Setup(std::string& Error) {
             if (AlcFileChanged() && !Reload(error)) std::fprintf(stderr, "%s\n", error.c_str());
         });
     }
-    return fServer.Bind(fOptions.BindAddress, fOptions.Port, Error);
+    return fServer.Bind(fOptions.BindAddress, fOptions.Port, Error, fOptions.Device);
 }
 
 bool TSimApp::Reload(std::string& Error) {

@@ -105,6 +105,17 @@ const std::vector<TOption>& OptionTable() {
              o.BindAddress = v;
              return true;
          }},
+        {"--device", "IFACE", "take only datagrams that arrive on this network adapter, e.g. lo: with\n"
+                              "the server on --adapter lo the pair talks over loopback broadcasts and\n"
+                              "nothing on the real network reaches the simulated controller.",
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             if (v.empty() || v.size() >= 16 || v.find('/') != std::string::npos) {
+                 e = "Not a network adapter name: " + v;
+                 return false;
+             }
+             o.Device = v;
+             return true;
+         }},
         {"--port", "PORT", "UDP port (default 8442, where the server sends).",
          WholeNumberOption(1, 65535, "a port number",
                            [](TSimOptions& o, int32_t n) { o.Port = static_cast<uint16_t>(n); })},

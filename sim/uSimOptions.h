@@ -12,6 +12,7 @@ namespace zelto::sim {
 
 struct TSimOptions {
     std::string BindAddress;  // "" = all local addresses
+    std::string Device;       // "" = every network adapter; else only datagrams that arrive on it
     uint16_t Port = 8442;
     TSysStatus SysStatus = TSysStatus::ssKernel;
     TPLCStatus PLCStatus = TPLCStatus::psRun;

@@ -1,6 +1,11 @@
 #include "sim/uSimServer.h"
 
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <stdexcept>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -79,10 +84,14 @@ std::vector<std::vector<uint8_t>> TSimServer::HandleDatagram(std::span<const uin
     return answers;
 }
 
-bool TSimServer::Bind(const std::string& BindAddress, uint16_t Port, std::string& Error) {
+bool TSimServer::Bind(const std::string& BindAddress, uint16_t Port, std::string& Error, const std::string& Device) {
     try {
         const auto address = BindAddress.empty() ? asio::ip::address_v4::any() : asio::ip::make_address_v4(BindAddress);
         fIO->socket.open(udp::v4());
+        if (!Device.empty() && ::setsockopt(fIO->socket.native_handle(), SOL_SOCKET, SO_BINDTODEVICE, Device.c_str(),
+                                            static_cast<socklen_t>(Device.size())) != 0) {
+            throw std::runtime_error("Cannot listen on network adapter " + Device + ": " + std::strerror(errno));
+        }
         fIO->socket.set_option(asio::socket_base::reuse_address(true));
         fIO->socket.set_option(asio::socket_base::broadcast(true));
         fIO->socket.bind(udp::endpoint(address, Port));

@@ -50,8 +50,9 @@ public:
     // Runs Job on the serving thread, under the lock, when the process receives Signal. Run only.
     void OnSignal(int Signal, std::function<void()> Job);
 
-    // Binds the socket (BindAddress "" = all addresses); false with a message when that fails.
-    bool Bind(const std::string& BindAddress, uint16_t Port, std::string& Error);
+    // Binds the socket (BindAddress "" = all addresses; Device "" = every adapter, else only datagrams that
+    // arrive on that adapter); false with a message when that fails.
+    bool Bind(const std::string& BindAddress, uint16_t Port, std::string& Error, const std::string& Device = "");
     // The bound address and port ("0.0.0.0:8442").
     std::string BoundEndpoint() const;
     // Serves requests on a thread of its own until Stop (tests), or on the calling thread until Stop or

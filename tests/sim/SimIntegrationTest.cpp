@@ -125,3 +125,22 @@ TEST_F(SimIntegrationTest, SimulatorProgramAnswers) {
     const int status = sim.Stop();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
+
+// Tied to the loopback adapter the simulator still answers the server's loopback broadcast; an adapter that
+// does not exist is refused with a message instead of listening everywhere.
+TEST_F(SimIntegrationTest, DeviceBindingOnLoopback) {
+    TSimServer missing;
+    missing.AddController(10);
+    std::string error;
+    EXPECT_FALSE(missing.Bind("", kQLinkPort, error, "nosuchadapter0"));
+    EXPECT_NE(error.find("nosuchadapter0"), std::string::npos) << error;
+
+    TSimServer sim;
+    sim.AddController(10);
+    ASSERT_TRUE(sim.Bind("", kQLinkPort, error, "lo")) << error;
+    sim.Start();
+    fComm.SetZeltoNAD(10);
+    EXPECT_TRUE(fComm.Connect());  // the first ping goes to the broadcast address of lo
+    EXPECT_EQ(fComm.ZeltoIP(), "127.0.0.1");
+    sim.Stop();
+}

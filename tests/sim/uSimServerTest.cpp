@@ -74,6 +74,12 @@ TEST(SimOptions, CommandLineTable) {
     ASSERT_TRUE(ParseSimOptions({"--sys-status", "loader", "--plc-status", "congestion", "5"}, o, error));
     EXPECT_EQ(o.SysStatus, TSysStatus::ssLoader);
     EXPECT_EQ(o.PLCStatus, TPLCStatus::psCongestionError);
+    for (const char* bad : {"", "a/b", "name-longer-than-15"}) {
+        TSimOptions refused;
+        EXPECT_FALSE(ParseSimOptions({"--device", bad, "10"}, refused, error)) << bad;
+    }
+    ASSERT_TRUE(ParseSimOptions({"--device", "lo", "10"}, o, error));
+    EXPECT_EQ(o.Device, "lo");
 }
 
 TEST(SimServer, RequestParsing) {
