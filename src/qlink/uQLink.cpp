@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/TextEncoding.h"
+#include "qlink/uByteOrder.h"
 
 namespace zelto {
 
@@ -40,29 +41,19 @@ uint32_t TextField(std::string_view text, int k, int size) {
     return v;
 }
 
-void Put16(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
-void Put32(uint8_t* p, int32_t value) {
-    const auto v = static_cast<uint32_t>(value);
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 // Writes magic, length and the two NADs at the start of a frame.
-void PutHead(uint8_t* frame, uint16_t length, int32_t SenderNAD, int32_t ReceiverNAD) {
+void PutHead(std::span<uint8_t> frame, uint16_t length, int32_t SenderNAD, int32_t ReceiverNAD) {
     frame[0] = 0xAA;
     frame[1] = 0x55;
-    Put16(frame + kOffsetLength, length);
-    Put32(frame + kOffsetSender, SenderNAD);
-    Put32(frame + kOffsetReceiver, ReceiverNAD);
+    PutU16LE(frame, kOffsetLength, length);
+    PutS32LE(frame, kOffsetSender, SenderNAD);
+    PutS32LE(frame, kOffsetReceiver, ReceiverNAD);
 }
 
 // Writes the frame checksum behind the length + 12 bytes it covers.
-void PutFrameChecksum(uint8_t* frame, uint16_t length) {
+void PutFrameChecksum(std::span<uint8_t> frame, uint16_t length) {
     const int covered = kFrameHeadSize + length;
-    Put16(frame + covered, FrameChecksum(frame, covered, 0));
+    PutU16LE(frame, static_cast<std::size_t>(covered), FrameChecksum(frame.data(), covered, 0));
 }
 
 }  // namespace
@@ -109,13 +100,13 @@ bool BuildFrame(int32_t SenderNAD, int32_t ReceiverNAD, uint8_t Command, uint8_t
     if (Len > kMaxRequestData) return false;
     TFrameBuffer frame{};
     const auto length = static_cast<uint16_t>(Len + 5);
-    PutHead(frame.data(), length, SenderNAD, ReceiverNAD);
+    PutHead(frame, length, SenderNAD, ReceiverNAD);
     frame[kOffsetDirection] = Direction;
     frame[kOffsetFlags] = Flags;
     frame[kOffsetCommand] = Command;
     std::copy_n(Buf.begin(), Len, frame.begin() + kOffsetRequestData);
-    Put16(frame.data() + kOffsetRequestData + Len, PasswordCRC);
-    PutFrameChecksum(frame.data(), length);
+    PutU16LE(frame, kOffsetRequestData + Len, PasswordCRC);
+    PutFrameChecksum(frame, length);
     Len = static_cast<uint16_t>(Len + kRequestOverhead);
     Buf = frame;
     return true;
@@ -126,11 +117,11 @@ std::vector<uint8_t> BuildAnswerFrame(int32_t SenderNAD, int32_t ReceiverNAD, ui
     if (Data.size() > static_cast<std::size_t>(kMaxAnswerData)) return {};
     const auto length = static_cast<uint16_t>(Data.size() + 2);
     std::vector<uint8_t> frame(static_cast<std::size_t>(kFrameHeadSize + length + 2));
-    PutHead(frame.data(), length, SenderNAD, ReceiverNAD);
+    PutHead(frame, length, SenderNAD, ReceiverNAD);
     frame[kOffsetDirection] = kDirectionAnswer;
     frame[kOffsetFlags] = Flags;
     std::copy(Data.begin(), Data.end(), frame.begin() + kOffsetCommand);
-    PutFrameChecksum(frame.data(), length);
+    PutFrameChecksum(frame, length);
     return frame;
 }
 
