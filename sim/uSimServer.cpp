@@ -1,5 +1,6 @@
 #include "sim/uSimServer.h"
 
+#include <netinet/udp.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -32,6 +33,38 @@ struct TSimServer::TIO {
     std::array<uint8_t, 8192> buffer{};
     std::vector<TJob> jobs;
 };
+
+namespace {
+
+// Sends datagrams of one size in a single call: the kernel cuts the joined bytes into datagrams of that
+// size (UDP segmentation), so that they reach the peer together. False when this is not possible here;
+// nothing has been sent then.
+bool SendTogether(int Socket, const std::vector<std::vector<uint8_t>>& All, const udp::endpoint& Peer) {
+    if (All.size() < 2 || All[0].empty() || All[0].size() > 0xFFFF) return false;
+    std::vector<uint8_t> joined;
+    for (const auto& datagram : All) {
+        if (datagram.size() != All[0].size()) return false;
+        joined.insert(joined.end(), datagram.begin(), datagram.end());
+    }
+    iovec iov{joined.data(), joined.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(uint16_t))] = {};
+    msghdr msg{};
+    msg.msg_name = const_cast<sockaddr*>(Peer.data());
+    msg.msg_namelen = static_cast<socklen_t>(Peer.size());
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control;
+    msg.msg_controllen = sizeof control;
+    cmsghdr* segment = CMSG_FIRSTHDR(&msg);
+    segment->cmsg_level = SOL_UDP;
+    segment->cmsg_type = UDP_SEGMENT;
+    segment->cmsg_len = CMSG_LEN(sizeof(uint16_t));
+    const auto size = static_cast<uint16_t>(All[0].size());
+    std::memcpy(CMSG_DATA(segment), &size, sizeof size);
+    return ::sendmsg(Socket, &msg, 0) == static_cast<ssize_t>(joined.size());
+}
+
+}  // namespace
 
 bool ParseSimRequest(std::span<const uint8_t> Datagram, TSimRequest& Request) {
     int32_t sender = 0, receiver = 0;
@@ -131,7 +164,11 @@ void TSimServer::SendAnswers(const std::vector<std::vector<uint8_t>>& Answers) {
         delayMs = fFaults.DelayMs();
     }
     if (datagrams.empty()) return;
+    // A duplicated answer leaves in one call, so that its copies arrive together as a duplicating network
+    // delivers them. Sent one after the other, the copy could trail the first by however long this process
+    // waits for the processor, and reach the peer after its next request: a late answer, not a duplicate.
     auto send = [this, peer = fIO->peer](const std::vector<std::vector<uint8_t>>& all) {
+        if (SendTogether(fIO->socket.native_handle(), all, peer)) return;
         for (const auto& datagram : all) {
             boost::system::error_code ignored;
             fIO->socket.send_to(asio::buffer(datagram), peer, 0, ignored);

@@ -1,7 +1,10 @@
 #include "qlink/uAsioUDPSocket.h"
 
+#include <linux/sockios.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <time.h>
 
 #include <array>
 #include <future>
@@ -58,6 +61,32 @@ private:
     std::thread fThread;
 };
 
+// Asks the kernel to keep the arrival time of each datagram the socket reads, for ArrivalTime. The first
+// query switches this on; it finds no datagram yet, so its result is of no interest. When no socket of the
+// system had asked before, the kernel starts stamping a moment later; the datagrams of that moment count
+// as arriving when they are read, as without stamps.
+void KeepArrivalTimes(int descriptor) {
+    timespec stamp{};
+    ::ioctl(descriptor, SIOCGSTAMPNS, &stamp);
+}
+
+// When the datagram read last from the socket reached the host, on the steady clock. The kernel stamps it
+// on the real-time clock as it comes in; its age on that clock, taken at once, is carried over to the
+// steady clock, so that a step of the real-time clock before or after does not matter. Without a stamp
+// (the query failed, or the real-time clock was set back meanwhile) the datagram counts as arrived now.
+TArrivalTime ArrivalTime(int descriptor) {
+    using namespace std::chrono;
+    timespec stamp{};
+    const bool stamped = ::ioctl(descriptor, SIOCGSTAMPNS, &stamp) == 0;
+    const auto realNow = system_clock::now();
+    const auto steadyNow = steady_clock::now();
+    if (!stamped) return steadyNow;
+    const auto arrived = system_clock::time_point(duration_cast<system_clock::duration>(
+        seconds(stamp.tv_sec) + nanoseconds(stamp.tv_nsec)));
+    const auto age = duration_cast<steady_clock::duration>(realNow - arrived);
+    return age > steady_clock::duration::zero() ? steadyNow - age : steadyNow;
+}
+
 }  // namespace
 
 // Everything the receive thread touches. After activation only the receive thread uses `socket`; the
@@ -89,6 +118,7 @@ bool TAsioUDPSocket::Activate() {
         const udp::endpoint bound = state->socket.local_endpoint();
         state->local = {bound.address().to_string(), bound.port()};
         state->descriptor = state->socket.native_handle();
+        KeepArrivalTimes(state->descriptor);
         state->owner = this;
         state->open = true;
         asio::post(service.Context(), [state] { StartReceive(state); });
@@ -104,6 +134,9 @@ void TAsioUDPSocket::StartReceive(const std::shared_ptr<TState>& State) {
                                      [State](const boost::system::error_code& ec, std::size_t size) {
                                          if (!State->open) return;
                                          if (!ec) {
+                                             // Only this receive is outstanding on the socket, so the
+                                             // kernel's last stamp is this datagram's.
+                                             const TArrivalTime arrived = ArrivalTime(State->descriptor);
                                              TUDPEndpoint peer;
                                              boost::system::error_code addrError;
                                              peer.IP = State->peer.address().to_string(addrError);
@@ -111,7 +144,7 @@ void TAsioUDPSocket::StartReceive(const std::shared_ptr<TState>& State) {
                                              try {
                                                  State->owner->DeliverDatagram(
                                                      std::span<const uint8_t>(State->buffer.data(), size), peer,
-                                                     State->local);
+                                                     State->local, arrived);
                                              } catch (...) {
                                                  // A failing handler loses its datagram, not the thread.
                                              }

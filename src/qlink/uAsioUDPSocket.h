@@ -1,7 +1,7 @@
 #pragma once
 // The real UDP socket of the communicator, on Boost.Asio. Every socket of the process is served by one
 // receive thread (one io_context), however many sockets are open: a thousand controllers cost no more
-// threads than one.
+// threads than one. Each datagram is delivered with the kernel's record of when it reached the host.
 #include <memory>
 #include <string>
 

@@ -38,7 +38,9 @@ TCommunicator::TCommunicator() : TCommunicator(std::make_unique<TAsioUDPSocket>(
 TCommunicator::TCommunicator(std::unique_ptr<TUDPSocket> UDPDriver) : fUDPDriver(std::move(UDPDriver)) {
     if (fUDPDriver) {
         fUDPDriver->SetOnRead([this](std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer,
-                                     const TUDPEndpoint& Local) { ReceiveDatagram(Datagram, Peer, Local); });
+                                     const TUDPEndpoint& Local, TArrivalTime Arrived) {
+            ReceiveDatagram(Datagram, Peer, Local, Arrived);
+        });
     }
 }
 
@@ -109,6 +111,7 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
             fLastAnswer.clear();
             fLastIP.clear();
             fAttemptStart = std::chrono::steady_clock::now();
+            if (attempt == 0) fRequestStart = fAttemptStart;
             fCommState = csWAITING;
             std::string destination;
             if (!fZeltoIP.empty()) {
@@ -148,7 +151,7 @@ void TCommunicator::StopCollecting(std::vector<std::string>& NADList, std::vecto
 }
 
 void TCommunicator::ReceiveDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer,
-                                    const TUDPEndpoint& Local) {
+                                    const TUDPEndpoint& Local, TArrivalTime Arrived) {
     // No frame is longer than 1040 bytes; a datagram beyond the receive buffer is not looked at.
     if (Datagram.size() > kMaxDatagram) return;
     const TCommState state = fCommState;
@@ -157,6 +160,13 @@ void TCommunicator::ReceiveDatagram(std::span<const uint8_t> Datagram, const TUD
     bool wake = false;
     {
         std::lock_guard<std::mutex> lock(fLock);
+        if (fCommState != csWAITING && fCommState != csRECEIVING) return;
+        if (Arrived < fRequestStart) {
+            // Older than the request: an answer to an earlier one. Taking it would hand the previous
+            // request's data to this one. It leaves the gathered text alone.
+            LogStale(Peer, Local, text);
+            return;
+        }
         wake = ReceiveText(text, Peer, Local);
     }
     if (wake) fAnswered.notify_one();
@@ -225,6 +235,16 @@ bool TCommunicator::AcceptAnswer(int32_t SenderNAD, int32_t ReceiverNAD, std::st
     }
     fCommState = csREADY;
     return true;
+}
+
+void TCommunicator::LogStale(const TUDPEndpoint& Peer, const TUDPEndpoint& Local, const std::string& Text) {
+    try {
+        MyLog.AddComLog("Old " + PadLeft21(EndpointText(Peer.IP, Peer.Port)) + " -> " +
+                        PadLeft21(EndpointText(Local.IP, Local.Port)) + ", arrived before the request, dropped: " +
+                        Text);
+    } catch (const std::exception&) {
+        // As for an accepted answer: the log must not disturb the exchange.
+    }
 }
 
 void TCommunicator::LogTransmit(const std::string& Destination, std::span<const uint8_t> Frame) {

@@ -9,6 +9,11 @@
 // time. They share the answer fields and the state; fLock guards them. The caller resets the fields and
 // enters csWAITING before a request leaves and reads the answer fields only after it has seen csREADY; the
 // receive thread writes the answer fields first and the state last, then wakes the caller.
+//
+// Answers carry no request number. A datagram that reached the host before a request's first attempt was
+// sent cannot answer that request (a duplicated answer, or one that came after its request had given up,
+// still waiting in the socket), so it is dropped; everything that arrived later may be the answer, also a
+// late one to an earlier attempt of the same request.
 #include <atomic>
 #include <condition_variable>
 #include <chrono>
@@ -152,7 +157,9 @@ protected:
     void StopCollecting(std::vector<std::string>& NADList, std::vector<std::string>& IPList);
 
     // Read event of the socket, on the receive thread: gathers frame text, accepts answers.
-    void ReceiveDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer, const TUDPEndpoint& Local);
+    // Arrived is when the datagram reached the host.
+    void ReceiveDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer, const TUDPEndpoint& Local,
+                         TArrivalTime Arrived);
 
     std::unique_ptr<TUDPSocket> fUDPDriver;
     const TEthernetAdapterInfo* fEthAdapter = nullptr;          // not owned
@@ -183,6 +190,8 @@ private:
     bool AcceptAnswer(int32_t SenderNAD, int32_t ReceiverNAD, std::string Data, const TUDPEndpoint& Peer,
                       const TUDPEndpoint& Local);
     void LogTransmit(const std::string& Destination, std::span<const uint8_t> Frame);
+    // The log line of a datagram dropped because it arrived before the request was sent.
+    void LogStale(const TUDPEndpoint& Peer, const TUDPEndpoint& Local, const std::string& Text);
     // Exchanges a request and converts the accepted answer's data into Answer (zeroed first, cut at its
     // end); Count is the number of bytes converted. False when no answer came.
     bool RequestAnswer(uint8_t Command, std::span<const uint8_t> Data, std::span<uint8_t> Answer, int& Count);
@@ -194,7 +203,8 @@ private:
 
     std::mutex fLock;
     std::condition_variable fAnswered;
-    std::chrono::steady_clock::time_point fAttemptStart;
+    std::chrono::steady_clock::time_point fAttemptStart;  // just before the attempt's request left
+    TArrivalTime fRequestStart;  // fAttemptStart of the request's first attempt; guarded by fLock
 };
 
 // "%21s": the text right-aligned in 21 characters, never cut.

@@ -2,6 +2,7 @@
 // The UDP datagram socket as the communicator sees it: activation with a bind, a read event delivered on a
 // receive thread, and sending one datagram to a host and port. The real socket is TAsioUDPSocket; tests
 // put a scripted one in its place.
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -14,11 +15,16 @@ struct TUDPEndpoint {
     uint16_t Port = 0;
 };
 
+// When a datagram reached the host, on the steady clock, so that it compares with the time a request left.
+using TArrivalTime = std::chrono::steady_clock::time_point;
+
 class TUDPSocket {
 public:
-    // Called once per received datagram, one after the other, never after Deactivate has returned.
+    // Called once per received datagram, one after the other, never after Deactivate has returned. Arrived
+    // is when the datagram reached the host, which may be well before it is delivered: datagrams wait in
+    // the socket's queue while an earlier one is handled.
     using TReadEvent = std::function<void(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer,
-                                          const TUDPEndpoint& Local)>;
+                                          const TUDPEndpoint& Local, TArrivalTime Arrived)>;
 
     virtual ~TUDPSocket() = default;
 
@@ -45,8 +51,9 @@ public:
 
 protected:
     // For the implementations: hands one datagram to the read event.
-    void DeliverDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer, const TUDPEndpoint& Local) {
-        if (fOnRead) fOnRead(Datagram, Peer, Local);
+    void DeliverDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer, const TUDPEndpoint& Local,
+                         TArrivalTime Arrived) {
+        if (fOnRead) fOnRead(Datagram, Peer, Local, Arrived);
     }
 
 private:

@@ -84,13 +84,21 @@ public:
         return fSent;
     }
 
-    // Queues a datagram for the receive thread, to be delivered after Delay (in queue order).
+    // Queues a datagram for the receive thread, to be delivered after Delay (in queue order). It reaches the
+    // host when it is delivered, as if it had been on its way until then.
     void Inject(std::vector<uint8_t> Datagram, const std::string& PeerIP = "10.1.2.7",
                 std::chrono::milliseconds Delay = std::chrono::milliseconds(0)) {
+        const auto due = std::chrono::steady_clock::now() + Delay;
+        InjectArrived(std::move(Datagram), due, Delay, PeerIP);
+    }
+    // Queues a datagram that reached the host at Arrived and is delivered only after Delay: one that lies in
+    // the socket's queue meanwhile.
+    void InjectArrived(std::vector<uint8_t> Datagram, TArrivalTime Arrived, std::chrono::milliseconds Delay,
+                       const std::string& PeerIP = "10.1.2.7") {
         {
             std::lock_guard<std::mutex> lock(fMutex);
             if (!fActive) return;
-            fQueue.push_back({std::move(Datagram), {PeerIP, 8442}, std::chrono::steady_clock::now() + Delay});
+            fQueue.push_back({std::move(Datagram), {PeerIP, 8442}, std::chrono::steady_clock::now() + Delay, Arrived});
         }
         fChanged.notify_all();
     }
@@ -107,6 +115,7 @@ private:
         std::vector<uint8_t> Bytes;
         TUDPEndpoint Peer;
         std::chrono::steady_clock::time_point Due;
+        TArrivalTime Arrived;
     };
 
     void Run() {
@@ -124,7 +133,7 @@ private:
             fDelivering = true;
             const TUDPEndpoint local = fLocal;
             lock.unlock();
-            DeliverDatagram(next.Bytes, next.Peer, {local.IP, 40000});
+            DeliverDatagram(next.Bytes, next.Peer, {local.IP, 40000}, next.Arrived);
             lock.lock();
             fDelivering = false;
             fChanged.notify_all();

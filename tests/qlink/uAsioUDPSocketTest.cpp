@@ -5,7 +5,10 @@
 
 #include <sys/resource.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -83,6 +86,60 @@ TEST(AsioCommunicator, OversizedDatagramIsDropped) {
     EXPECT_TRUE(comm.SendCommand(kCmdPing));
     comm.SetWaitTime(30);
     EXPECT_FALSE(comm.SendCommand(kCmdReadStatus));
+}
+
+// The arrival time handed over with a datagram is the kernel's, not the time of delivery: a datagram
+// that waits in the socket while the one before it is handled keeps the time it came in.
+TEST(AsioCommunicator, DatagramsCarryTheTimeTheyReachedTheHost) {
+    ZELTO_REQUIRE_PRIVATE_NETWORK();
+    using namespace std::chrono;
+    struct TSeen {
+        TArrivalTime Arrived, Delivered;
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<TSeen> seen;
+    TAsioUDPSocket socket;
+    socket.SetOnRead([&](std::span<const uint8_t>, const TUDPEndpoint&, const TUDPEndpoint&, TArrivalTime Arrived) {
+        const auto delivered = steady_clock::now();
+        bool first = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            seen.push_back({Arrived, delivered});
+            first = seen.size() == 1;
+            changed.notify_all();
+        }
+        if (first) std::this_thread::sleep_for(100ms);  // the second datagram waits in the socket meanwhile
+    });
+    ASSERT_TRUE(socket.Activate());
+    // The first socket that asks for time stamps switches them on in the kernel a moment later; until then
+    // datagrams count as arriving when they are read.
+    std::this_thread::sleep_for(50ms);
+
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(sender, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(socket.BoundPort());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const uint8_t bytes[] = {0xAA, 0x55};
+    const auto before = steady_clock::now();
+    for (int i = 0; i < 2; ++i)
+        ASSERT_EQ(::sendto(sender, bytes, sizeof bytes, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to), 2);
+    const auto sent = steady_clock::now();
+    ::close(sender);
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return seen.size() == 2; }));
+    }
+    socket.Deactivate();
+    // A little slack for the real-time clock the kernel stamps with being slewed meanwhile.
+    for (const auto& s : seen) {
+        EXPECT_GE(s.Arrived, before - 2ms);
+        EXPECT_LE(s.Arrived, sent + 2ms);
+        EXPECT_LE(s.Arrived, s.Delivered + 2ms);
+    }
+    EXPECT_GE(seen[1].Delivered - seen[1].Arrived, 90ms);
 }
 
 TEST(AsioCommunicator, ThousandOpenCommunicatorsShareOneReceiveThread) {

@@ -195,6 +195,60 @@ TEST_F(CommunicatorTest, DatagramWhileNothingWaitsIsNotTheNextAnswer) {
     EXPECT_EQ(fComm->LastData(), "02");
 }
 
+TEST_F(CommunicatorTest, CopyOfThePreviousAnswerQueuedBeforeTheSendIsDropped) {
+    // The first request's answer comes twice; the copy is delivered only while the second request waits,
+    // whose own answer comes later. Both carry the same frame layout and size: only the arrival tells.
+    fComm->SetWaitTime(300);
+    fSocket->SetResponder([](TFakeUDPSocket& s, const TSentDatagram&, int index) {
+        const auto answer = Answer(10, {0x00, static_cast<uint8_t>(index + 1)});
+        if (index == 0) {
+            s.Inject(answer);
+            s.InjectArrived(answer, std::chrono::steady_clock::now(), 30ms);
+        } else {
+            s.Inject(answer, "10.1.2.7", 60ms);
+        }
+    });
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fComm->LastData(), "0001");
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+    EXPECT_EQ(fComm->LastData(), "0002");
+    EXPECT_GE(MsSince(start), 50) << "the copy ended the wait";
+    EXPECT_EQ(fSocket->Sent().size(), 2u);
+
+    // A stale first half does not start the text that a fresh datagram would complete.
+    const auto frame = Answer(10, {0xAB, 0xCD});
+    const std::vector<uint8_t> head(frame.begin(), frame.begin() + 6), tail(frame.begin() + 6, frame.end());
+    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) { s.Inject(tail); });
+    fSocket->InjectArrived(head, std::chrono::steady_clock::now() - 1ms, 20ms);
+    fComm->SetWaitTime(60);
+    EXPECT_FALSE(fComm->SendCommand(kCmdReadStatus));
+}
+
+TEST_F(CommunicatorTest, LateAnswerToTheFirstAttemptCountsInTheSecond) {
+    // Attempts of 100 ms: the second request leaves at 100 ms. Both answers belong to the request.
+    struct TCase {
+        const char* Name;
+        std::chrono::milliseconds Arrives, Delivered;
+    };
+    const TCase cases[] = {
+        {"arrives after the second attempt left", 150ms, 150ms},
+        {"arrives within the first attempt, delivered in the second", 60ms, 150ms},
+    };
+    for (const auto& c : cases) {
+        fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int index) {
+            if (index % 2 == 0)
+                s.InjectArrived(Answer(10, {0x07}), std::chrono::steady_clock::now() + c.Arrives, c.Delivered);
+        });
+        fComm->SetWaitTime(100);
+        const auto before = fSocket->Sent().size();
+        EXPECT_TRUE(fComm->SendCommand(kCmdReadStatus)) << c.Name;
+        EXPECT_EQ(fSocket->Sent().size() - before, 2u) << c.Name;
+        EXPECT_EQ(fComm->LastData(), "07") << c.Name;
+        fSocket->Drain();
+    }
+}
+
 TEST_F(CommunicatorTest, FramesThatAreNotAnswersToUsAreIgnored) {
     TFrameBuffer echo{};
     uint16_t len = 0;
@@ -269,6 +323,8 @@ TEST_F(CommunicatorTest, DetectionModeCollectsEachNADOnceAndWaitsItsFullTime) {
         s.Inject(Answer(7), "10.1.2.99");  // a second answer of NAD 7 keeps the first address
         s.Inject(Answer(3), "10.1.2.3", 20ms);
     });
+    // An answer that reached the host before the broadcast is not collected.
+    fSocket->InjectArrived(Answer(9), std::chrono::steady_clock::now() - 1ms, 20ms, "10.1.2.9");
     fComm->StartCollecting();
     fComm->SetNoRetries(1);
     fComm->SetWaitTime(300);
