@@ -1,5 +1,6 @@
 // The communicator's exchange over a scripted socket: destinations, retries and time-outs, the hand-over of
-// answers, frame text gathered over datagrams, ignored frames, detection-mode collection and log lines.
+// answers, frame text gathered over datagrams, ignored frames, datagrams older than the request, detection-mode
+// collection and log lines.
 #include "qlink/uCommunication.h"
 
 #include <filesystem>
@@ -369,7 +370,9 @@ TEST_F(CommunicatorTest, TransmitAndReceiveLogLines) {
     fSocket->SetResponder(nullptr);
     fComm->SetEthAdapter(nullptr);
     fComm->SetZeltoNAD(11);
-    fComm->SetWaitTime(5);
+    fComm->SetWaitTime(50);
+    // A copy that lay in the socket before the request left is logged as dropped.
+    fSocket->InjectArrived(Answer(10), std::chrono::steady_clock::now() - 1ms, 10ms);
     EXPECT_FALSE(fComm->SendCommand(kCmdPing));
 
     MyLog.Enabled = false;
@@ -384,11 +387,14 @@ TEST_F(CommunicatorTest, TransmitAndReceiveLogLines) {
         lines.push_back(line.substr(com + 4));
     }
     std::filesystem::remove_all(dir);
-    ASSERT_EQ(lines.size(), 5u);
+    ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[0], "Tx             0.0.0.0:0 ->       10.1.2.255:8442, AA550500010000000A00000000001000004D7D");
     EXPECT_EQ(lines[1], "Rx         10.1.2.7:8442 ->         0.0.0.0:40000, AA5502000A0000000100000001001162");
     EXPECT_EQ(lines[2].substr(0, 55), "Tx             0.0.0.0:0 ->                 :8442, AA55");
+    EXPECT_EQ(lines[3], "Old         10.1.2.7:8442 ->         0.0.0.0:40000, arrived before the request, dropped: "
+                        "AA5502000A0000000100000001001162");
     EXPECT_EQ(lines[4], lines[2]);
+    EXPECT_EQ(lines[5], lines[2]);
 }
 
 TEST_F(CommunicatorTest, BindEthernetAdapterKeepsTheActiveState) {
