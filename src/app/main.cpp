@@ -52,7 +52,7 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     TWakeRelay wake;
-    auto instance = CheckSingleInstance([&wake, headless] {
+    auto instance = CheckSingleInstance([&] {
         MyLog.AddLog("Another copy was started and has ended; this copy keeps running");
         if (headless) std::cout << "Another copy was started; this copy keeps running" << std::endl;
         wake.Wake();

@@ -142,6 +142,17 @@ TEST(AsioCommunicator, DatagramsCarryTheTimeTheyReachedTheHost) {
     EXPECT_GE(seen[1].Delivered - seen[1].Arrived, 90ms);
 }
 
+#if defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define ZELTO_TEST_UNDER_TSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_THREAD__) || defined(ZELTO_TEST_UNDER_TSAN)
+constexpr int kSanitizerThreads = 1;
+#else
+constexpr int kSanitizerThreads = 0;
+#endif
+
 TEST(AsioCommunicator, ThousandOpenCommunicatorsShareOneReceiveThread) {
     ZELTO_REQUIRE_PRIVATE_NETWORK();
     rlimit files{};
@@ -161,7 +172,9 @@ TEST(AsioCommunicator, ThousandOpenCommunicatorsShareOneReceiveThread) {
     const int during = ThreadCount();
     RecordProperty("threads_before", before);
     RecordProperty("threads_with_1000_open", during);
-    EXPECT_LE(during, before + 1);  // the receive thread, when this test is the first to open a socket
+    // The receive thread, when this test is the first to open a socket (plus ThreadSanitizer's own
+    // background thread, which it starts on the way).
+    EXPECT_LE(during, before + 1 + kSanitizerThreads);
     all.clear();
     EXPECT_EQ(ThreadCount(), during);  // the thread stays for the next socket
 }
