@@ -57,6 +57,9 @@ std::shared_ptr<const TSimProgram> BuildSimProgram(const std::string& AlcName, c
     zip.AddFile(AlcName, 0x20);  // archive bit, as the programming tool sets it
     zip.SetUncompressed(0, AlcText);
     zip.SetDateTime(0, FileTime);
+    // The central record carries the file's time too, as in the programming tool's archives, so that the
+    // same ALC file always gives the same archive bytes.
+    zip.CentralDirectory[0].CommonFileHeader.LastModFileTimeDate = zip.Files[0].CommonFileHeader.LastModFileTimeDate;
     std::ostringstream archive;
     zip.SaveToStream(archive);
     program->AlcZip = archive.str();
