@@ -25,10 +25,16 @@ struct TSeenRequest {
     std::string Host;
 };
 
-// Exposes what the command tests need of the communicator's inner state.
+// Exposes what the communicator and command tests need of the communicator's inner state.
 class TTestCommunicator : public TCommunicator {
 public:
     using TCommunicator::TCommunicator;
+    using TCommunicator::SendRequest;
+    using TCommunicator::StartCollecting;
+    using TCommunicator::StopCollecting;
+    std::string LastData() const { return fLastData; }
+    std::string LastAnswer() const { return fLastAnswer; }
+    int32_t SenderNAD() const { return fSenderNAD; }
     int NoRetries() const { return fNoRetries; }
     void SetNoRetries(int Value) { fNoRetries = Value; }
 };

@@ -11,26 +11,16 @@
 
 #include "log/uLog.h"
 #include "qlink/FakeUDPSocket.h"
+#include "qlink/ScriptedController.h"
 #include "qlink/hQLinkCommands.h"
 
 using namespace zelto;
 using namespace std::chrono_literals;
 using zelto::test::TFakeUDPSocket;
 using zelto::test::TSentDatagram;
+using zelto::test::TTestCommunicator;
 
 namespace {
-
-class TTestCommunicator : public TCommunicator {
-public:
-    using TCommunicator::TCommunicator;
-    using TCommunicator::SendRequest;
-    using TCommunicator::StartCollecting;
-    using TCommunicator::StopCollecting;
-    std::string LastData() const { return fLastData; }
-    std::string LastAnswer() const { return fLastAnswer; }
-    int32_t SenderNAD() const { return fSenderNAD; }
-    void SetNoRetries(int Value) { fNoRetries = Value; }
-};
 
 std::vector<uint8_t> Answer(int32_t sender, std::vector<uint8_t> data = {}, int32_t receiver = 1, uint8_t flags = 0) {
     return BuildAnswerFrame(sender, receiver, flags, data);
@@ -45,24 +35,14 @@ long long MsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
 }
 
-class CommunicatorTest : public ::testing::Test {
+// A communicator for NAD 10 on an open scripted socket (adapter broadcast 10.1.2.255).
+class CommunicatorTest : public zelto::test::TScriptedCommTest {
 protected:
-    void SetUp() override {
-        auto socket = std::make_unique<TFakeUDPSocket>();
-        fSocket = socket.get();
-        fComm = std::make_unique<TTestCommunicator>(std::move(socket));
-        fComm->SetEthAdapter(&fAdapter);
-        fComm->SetZeltoNAD(10);
-        ASSERT_TRUE(fComm->Open());
-    }
     // Answers every send with the given frame, from the given address.
     void AnswerEverySend(std::vector<uint8_t> frame, std::string from = "10.1.2.7") {
         fSocket->SetResponder([frame, from](TFakeUDPSocket& s, const TSentDatagram&, int) { s.Inject(frame, from); });
     }
 
-    TEthernetAdapterInfo fAdapter{"eth9", "Ethernet eth9", "10.1.2.3", "255.255.255.0"};
-    TFakeUDPSocket* fSocket = nullptr;
-    std::unique_ptr<TTestCommunicator> fComm;
 };
 
 }  // namespace
