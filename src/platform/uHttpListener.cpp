@@ -73,6 +73,12 @@ std::string Utf8ToSingleByte(const std::string& s, unsigned maxCodePoint) {
     return out;
 }
 
+std::string THttpRequestInfo::Header(std::string_view name) const {
+    for (const auto& [key, value] : Headers)
+        if (key.size() == name.size() && beast::iequals(key, beast::string_view(name.data(), name.size()))) return value;
+    return {};
+}
+
 TContentFile::TContentFile(const std::string& path) {
     auto fail = [&](int err) {
         throw std::runtime_error("Cannot open file \"" + path + "\". " + std::strerror(err));
@@ -256,6 +262,8 @@ private:
         if (!ec) info.ClientIp = remote.address().to_string();
         const auto local = fStream.socket().local_endpoint(ec);
         if (!ec) info.LocalIp = local.address().to_string();
+        for (const auto& field : req)
+            info.Headers.emplace_back(std::string(View(field.name_string())), std::string(View(field.value())));
 
         THttpResponseInfo res;
         try {

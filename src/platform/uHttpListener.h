@@ -14,7 +14,12 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/uHttpStream.h"
 
 namespace zelto {
 
@@ -27,6 +32,10 @@ struct THttpRequestInfo {
     // The query exactly as received; for a POST form ("application/x-www-form-urlencoded") the body, then
     // "&" and the query when there is one.
     std::string Params;
+    // Every request header as received (name as the client wrote it, value without surrounding blanks).
+    std::vector<std::pair<std::string, std::string>> Headers;
+    // The value of the first header of that name (compared without regard to case), or "".
+    std::string Header(std::string_view name) const;
 };
 
 // A file opened for sending: the handler opens it (so an error is the handler's), the listener sends it
@@ -54,6 +63,13 @@ struct THttpResponseInfo {
     std::string ContentType;
     std::string ContentText;
     std::unique_ptr<TContentFile> ContentStream;  // sent instead of ContentText when set
+    // Headers added to the answer as they are (for example Access-Control-Allow-Origin and Vary).
+    std::vector<std::pair<std::string, std::string>> ExtraHeaders;
+    // An answer that stays open: the listener sends the status line and headers (no Content-Length), then
+    // everything the stream's producer queues, until the stream ends or the client leaves. ContentText and
+    // ContentStream are ignored then. A content type that names its own charset ("application/json;
+    // charset=utf-8", "text/event-stream; charset=utf-8") is sent unchanged and the text as UTF-8 bytes.
+    std::shared_ptr<THttpStream> Stream;
 };
 
 // Called once per request, on the connection's thread; several calls may run at once. An exception that
@@ -66,6 +82,9 @@ struct THttpLimits {
     std::size_t BodyLimit = 1024 * 1024;
     std::chrono::milliseconds ReadDeadline{10000};
     std::chrono::milliseconds WriteDeadline{10000};
+    // OPTIONS requests reach the handler (cross-origin preflight); otherwise they get 405 like every
+    // method but GET, HEAD and POST.
+    bool AcceptOptions = false;
 };
 
 // A port that cannot be opened; the message is the one shown to the user.
