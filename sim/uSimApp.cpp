@@ -16,7 +16,11 @@ constexpr int kWatchIntervalMs = 1000;
 std::string DefaultAlcFile() {
     std::error_code ec;
     const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ((ec ? std::filesystem::current_path() : exe.parent_path()) / "demo.alc").string();
+    const auto dir = ec ? std::filesystem::current_path() : exe.parent_path();
+    // Installed as P/bin/ZeltoSim, the demo program lies in P/share/zeltohttpserver.
+    const auto installed = dir.parent_path() / "share" / "zeltohttpserver" / "demo.alc";
+    if (!std::filesystem::exists(dir / "demo.alc", ec) && std::filesystem::exists(installed, ec)) return installed.string();
+    return (dir / "demo.alc").string();
 }
 
 TSimApp::TSimApp(TSimOptions Options) : fOptions(std::move(Options)) {

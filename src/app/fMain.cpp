@@ -1,6 +1,7 @@
 #include "app/fMain.h"
 
 #include <filesystem>
+#include <iostream>
 
 #include "log/uLog.h"
 #include "net/uEthernetUtils.h"
@@ -24,16 +25,6 @@ bool IsLoginRequest(const std::string& params) {
     return Contains(params, "username=") && Contains(params, "password=") && !Contains(params, ".password=");
 }
 
-// True when path lies inside (or is) folder; both canonical.
-bool IsInside(const fs::path& path, const fs::path& folder) {
-    auto p = path.begin();
-    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
-        if (f->empty()) continue;  // the trailing separator of a folder path
-        if (p == path.end() || *p != *f) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
@@ -42,8 +33,10 @@ TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
       fProgramDir(fOptions.ProgramDir.empty() ? ExecutableDir() : fOptions.ProgramDir),
       IdHTTPServer1([this](const THttpRequestInfo& rq, THttpResponseInfo& rs) { IdHTTPServer1CommandGet(rq, rs); },
                     fOptions.Limits) {
+    if (fOptions.Service.ConfigDir) fOptions.SettingsRoot = *fOptions.Service.ConfigDir;
     if (fOptions.SettingsRoot.empty()) fOptions.SettingsRoot = DefaultSettingsRoot();
-    IdHTTPServer1.SetBindAddress(fOptions.BindAddress);
+    fService.WebRoot = fProgramDir;
+    IdHTTPServer1.SetBindAddress(fOptions.Service.Bind.value_or(fOptions.BindAddress));
 }
 
 TfmMain::~TfmMain() { FormDestroy(); }
@@ -71,6 +64,8 @@ void TfmMain::FormCreate() {
         ShowMessage(e.what());
         return;
     }
+    if (OnNotice && !fService.LogNotice.empty()) OnNotice(fService.LogNotice);
+    if (!OnNotice && !fService.LogNotice.empty()) std::cerr << fService.LogNotice << std::endl;
     if (fZeltoServer) fZeltoServer->SetEthernetAdapter(fOptions.AdapterOverride.value_or(QLinkNetworkAdapter()));
     fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
     IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
@@ -100,8 +95,10 @@ void TfmMain::FormDestroy() {
 }
 
 void TfmMain::LoadSettings() {
-    TRegistry reg(fOptions.SettingsRoot);
+    TRegistry reg(fOptions.SettingsRoot, fOptions.Service.ConfigDir.has_value());
+    TServiceOptions stored;
     if (reg.OpenKey(kSettingsKey, false)) {
+        stored = ReadServiceSettings(reg);
         TWindowGeometry g = Geometry;
         if (reg.ValueExists("Top")) g.Top = reg.ReadInteger("Top");
         if (reg.ValueExists("Left")) g.Left = reg.ReadInteger("Left");
@@ -117,6 +114,8 @@ void TfmMain::LoadSettings() {
         if (reg.ValueExists("Port")) fHttpPort = static_cast<uint16_t>(reg.ReadInteger("Port") & 0xFFFF);
         reg.CloseKey();
     }
+    fService = ResolveServiceSettings(fOptions.Service, stored, fProgramDir);
+    fReadOnly = fService.ReadOnly;
     // The sibling's adapter choice is read whether or not the program's own key exists.
     if (reg.OpenKey(kSiblingSettingsKey, false)) {
         if (reg.ValueExists("EthernetAdapterID")) SetQLinkNetworkAdapter(reg.ReadString("EthernetAdapterID"));
@@ -125,9 +124,9 @@ void TfmMain::LoadSettings() {
 }
 
 void TfmMain::SaveSettings() {
-    TRegistry reg(fOptions.SettingsRoot);
+    TRegistry reg(fOptions.SettingsRoot, fOptions.Service.ConfigDir.has_value());
     if (!reg.OpenKey(kSettingsKey, true)) {
-        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSettingsKey));
+        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSettingsKey, fOptions.Service.ConfigDir.has_value()));
     }
     reg.WriteInteger("Top", Geometry.Top);
     reg.WriteInteger("Left", Geometry.Left);
@@ -139,7 +138,7 @@ void TfmMain::SaveSettings() {
     reg.WriteInteger("Port", fHttpPort);
     reg.CloseKey();
     if (!reg.OpenKey(kSiblingSettingsKey, true)) {
-        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey));
+        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, fOptions.Service.ConfigDir.has_value()));
     }
     reg.WriteString("EthernetAdapterID", QLinkNetworkAdapter());
     reg.CloseKey();
@@ -151,18 +150,22 @@ std::optional<std::string> TfmMain::ResolveFile(const std::string& document) con
         if (segment == "..") return std::nullopt;  // never climbs, whatever the folders are
     }
     std::error_code ec;
-    const fs::path folder = fs::canonical(fProgramDir, ec);
-    if (ec) return std::nullopt;
-    // The folder's path followed by the document as it stands (links followed).
-    const fs::path file = fs::canonical(fs::path(fProgramDir + document), ec);
-    if (ec || !fs::is_regular_file(file, ec) || !IsInside(file, folder)) return std::nullopt;
-    // The log records every client's request text; it is not for clients to read.
-    const fs::path log = fs::weakly_canonical(MyLog.LogFile(), ec);
-    if (!ec && file == log) return std::nullopt;
+    // The folder's path followed by the document as it stands. Links are followed wherever they point: an
+    // operator may link content into the folder, and a client cannot climb out without "..".
+    const fs::path file = fs::canonical(fs::path(fService.WebRoot + document), ec);
+    if (ec || !fs::is_regular_file(file, ec)) return std::nullopt;
+    // The log records every client's request text; it is not for clients to read under any name.
+    if (fs::equivalent(file, MyLog.LogFile(), ec)) return std::nullopt;
     return file.string();
 }
 
 void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THttpResponseInfo& AResponseInfo) {
+    if (!fService.Access.Allows(ARequestInfo.ClientIp)) {
+        // Not counted, not logged, no file and no controller traffic: the client learns nothing.
+        AResponseInfo.ResponseNo = 403;
+        AResponseInfo.ContentText = "Forbidden";
+        return;
+    }
     std::lock_guard<std::mutex> lock(Lock);
     ++fReqCount;
     fReqTimestamp = Now();

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/uRequestService.h"
+#include "app/uServiceOptions.h"
 #include "base/DateTime.h"
 #include "platform/uHttpListener.h"
 
@@ -36,7 +37,8 @@ struct TMainOptions {
     std::string ProgramDir;                     // the folder files are served from; empty: the executable's
     std::optional<uint16_t> PortOverride;       // --port: this run only, not saved
     std::optional<std::string> AdapterOverride; // --adapter: this run only, not saved
-    std::string BindAddress = "0.0.0.0";
+    std::string BindAddress = "0.0.0.0";        // replaced by Service.Bind when that is set
+    TServiceOptions Service;                    // --www, --log, --config, --allow, --read-only, --bind
     THttpLimits Limits;
 };
 
@@ -71,10 +73,14 @@ public:
 
     // Shows a message to the user (a message box in the window, stderr headless).
     std::function<void(const std::string&)> OnShowMessage;
+    // Tells something worth knowing once at start-up (where the log goes); stderr when not set.
+    std::function<void(const std::string&)> OnNotice;
+    const std::string& WebRoot() const { return fService.WebRoot; }
 
     // IMainWindowState
     TDateTime ServerStartedAt() const override { return fServerStartedAt; }
     int32_t ReqCount() const override { return fReqCount; }
+    bool ReadOnly() const override { return fReadOnly; }
 
     TRequestStatus RequestStatus() const;
     std::string Caption() const { return fCaption; }
@@ -109,6 +115,8 @@ private:
     TMainOptions fOptions;
     TRequestServiceFactory fFactory;
     std::string fProgramDir;
+    TServiceSettings fService;  // set by LoadSettings, before the listener starts
+    std::atomic<bool> fReadOnly{false};
 
     std::mutex Lock;  // one request at a time
     bool fTimerRunning = false;

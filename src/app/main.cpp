@@ -11,6 +11,7 @@
 #include "app/uDesktopHelpers.h"
 #include "app/uOneInstance.h"
 #include "log/uLog.h"
+#include "platform/uServiceNotify.h"
 #include "platform/uVersion.h"
 #ifdef ZELTO_WITH_GUI
 #include "app/gui/uDesktop.h"
@@ -72,6 +73,7 @@ int main(int argc, char** argv) {
         gui::TDesktopOptions desktop;
         desktop.Main.PortOverride = cl.Port;
         desktop.Main.AdapterOverride = cl.Adapter;
+        desktop.Main.Service = cl.Service;
         desktop.ScreenshotDir = cl.ScreenshotDir.value_or("");
         return gui::RunDesktop(argc, argv, desktop, wake, stopSignals);
     }
@@ -80,8 +82,10 @@ int main(int argc, char** argv) {
     TMainOptions options;
     options.PortOverride = cl.Port;
     options.AdapterOverride = cl.Adapter;
+    options.Service = cl.Service;
     TfmMain fmMain(options);
     fmMain.OnShowMessage = [](const std::string& text) { std::cerr << text << std::endl; };
+    fmMain.OnNotice = [](const std::string& text) { std::cout << text << std::endl; };
     fmMain.FormCreate();
     if (!fmMain.ListenerActive()) {
         // Headless there is no window to keep running for: without a listener the program has no use.
@@ -89,10 +93,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << fmMain.Caption() << " listening on port " << fmMain.ListenerPort() << std::endl;
+    NotifyServiceManager("READY=1\nSTATUS=Listening on port " + std::to_string(fmMain.ListenerPort()));
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
     std::cout << "Stopping" << std::endl;
+    NotifyServiceManager("STOPPING=1");
     fmMain.FormDestroy();
     return 0;
 }

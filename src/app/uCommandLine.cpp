@@ -50,6 +50,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             if (const auto v = value()) cl.Adapter = *v;
         } else if (arg == "--screenshot") {
             if (const auto v = value()) cl.ScreenshotDir = *v;
+        } else if (IsServiceOption(arg)) {
+            const std::string why = ReadServiceOption(arg, inlineValue.has_value(), value, cl.Service);
+            if (!why.empty()) cl.Error = why;
         } else {
             cl.Error = "unknown argument '" + args[i] + "'";
         }
@@ -59,6 +62,7 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 
 std::string UsageText() {
     return "Usage: ZeltoHttpServer [--headless] [--port N] [--adapter ID] [--screenshot DIR] [--help] [--version]\n"
+           "                       [--www DIR] [--log FILE] [--config DIR] [--allow LIST] [--read-only] [--bind ADDRESS]\n"
            "\n"
            "Serves the variables of Zelto controllers on the local network over HTTP.\n"
            "\n"
@@ -67,6 +71,7 @@ std::string UsageText() {
            "  --adapter ID   use the network adapter ID (e.g. eth0) for Q-link for this run; not saved\n"
            "  --screenshot DIR  (with the window) kill -USR1 saves a picture of the window into DIR,\n"
            "                 kill -USR2 pictures of the window and the dialogs\n"
+           + ServiceUsageText() +
            "  --help         print this text\n"
            "  --version      print the version\n";
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/uServiceOptions.h"
+
 namespace zelto {
 
 struct TCommandLine {
@@ -13,12 +15,13 @@ struct TCommandLine {
     bool Version = false;
     std::optional<uint16_t> Port;
     std::optional<std::string> Adapter;
-    std::optional<std::string> ScreenshotDir;  // with the window: SIGUSR1/SIGUSR2 save pictures there
+    std::optional<std::string> ScreenshotDir;
+    TServiceOptions Service;  // --www, --log, --config, --allow, --read-only, --bind  // with the window: SIGUSR1/SIGUSR2 save pictures there
     std::string Error;  // non-empty when the arguments cannot be used
 };
 
-// Reads "--headless", "--port N", "--adapter ID", "--screenshot DIR", "--help", "--version" (the options with
-// a value also as "--port=N").
+// Reads "--headless", "--port N", "--adapter ID", "--screenshot DIR", "--help", "--version" and the
+// service options (the options with a value also as "--port=N").
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 
 // The text --help prints.

@@ -38,6 +38,8 @@ public:
     virtual ~IMainWindowState() = default;
     virtual TDateTime ServerStartedAt() const = 0;
     virtual int32_t ReqCount() const = 0;
+    // Whether write values in requests are dropped, so that variables are only read.
+    virtual bool ReadOnly() const { return false; }
 };
 
 // Creates the request service for a main window; the service keeps the reference for its life. Returns

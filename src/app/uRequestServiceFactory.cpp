@@ -11,7 +11,8 @@ class TZeltoRequestService : public IRequestService {
 public:
     explicit TZeltoRequestService(const IMainWindowState& window)
         : fServer(TZeltoServerHost{[&window] { return window.ServerStartedAt(); },
-                                   [&window] { return window.ReqCount(); }, {}}) {
+                                   [&window] { return window.ReqCount(); }, {},
+                                   [&window] { return window.ReadOnly(); }}) {
         fServer.SetOutputType(iotXML);
     }
 

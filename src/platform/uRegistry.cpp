@@ -101,7 +101,7 @@ std::string DefaultSettingsRoot() {
     return std::string(home != nullptr ? home : "") + "/.config";
 }
 
-std::string SettingsFileOf(const std::string& root, const std::string& keyPath) {
+std::string SettingsFileOf(const std::string& root, const std::string& keyPath, bool flat) {
     std::vector<std::string> parts;
     std::stringstream ss(keyPath);
     std::string part;
@@ -111,12 +111,12 @@ std::string SettingsFileOf(const std::string& root, const std::string& keyPath) 
     if (!parts.empty() && SameName(parts.front(), "Software")) parts.erase(parts.begin());
     if (parts.empty()) return "";
     std::filesystem::path p(root);
-    for (std::size_t i = 0; i + 1 < parts.size(); ++i) p /= parts[i];
+    for (std::size_t i = 0; !flat && i + 1 < parts.size(); ++i) p /= parts[i];
     p /= parts.back() + ".conf";
     return p.string();
 }
 
-TRegistry::TRegistry(std::string root) : fRoot(std::move(root)) {}
+TRegistry::TRegistry(std::string root, bool flat) : fRoot(std::move(root)), fFlat(flat) {}
 
 TRegistry::~TRegistry() {
     try {
@@ -127,7 +127,7 @@ TRegistry::~TRegistry() {
 
 bool TRegistry::OpenKey(const std::string& keyPath, bool CanCreate) {
     CloseKey();
-    const std::string file = SettingsFileOf(fRoot, keyPath);
+    const std::string file = SettingsFileOf(fRoot, keyPath, fFlat);
     if (file.empty()) return false;
     std::ifstream in(file, std::ios::binary);
     if (in) {

@@ -21,12 +21,13 @@ public:
 // The folder that holds the settings files: $XDG_CONFIG_HOME when set and absolute, else $HOME/.config.
 std::string DefaultSettingsRoot();
 // The file of a key path below root: "\Software\Tessvik\ZeltoHttpServer\" gives root/Tessvik/ZeltoHttpServer.conf.
-// A leading "Software" component is dropped; an empty key path gives an empty result.
-std::string SettingsFileOf(const std::string& root, const std::string& keyPath);
+// A leading "Software" component is dropped; an empty key path gives an empty result. A flat root holds
+// the files directly (root/ZeltoHttpServer.conf): a settings folder named on the command line.
+std::string SettingsFileOf(const std::string& root, const std::string& keyPath, bool flat = false);
 
 class TRegistry {
 public:
-    explicit TRegistry(std::string root = DefaultSettingsRoot());
+    explicit TRegistry(std::string root = DefaultSettingsRoot(), bool flat = false);
     ~TRegistry();  // closes the key; a write error here is lost, so callers that care call CloseKey
     TRegistry(const TRegistry&) = delete;
     TRegistry& operator=(const TRegistry&) = delete;
@@ -64,6 +65,7 @@ private:
     std::string Serialise() const;
 
     std::string fRoot;
+    bool fFlat = false;
     std::string fFile;
     bool fOpen = false;
     bool fDirty = false;

@@ -75,7 +75,8 @@ bool TZeltoServer::ParseRequest(const std::string& InputStr) {
             fSystemVarList.push_back(item);
             continue;
         }
-        const std::string value = CutWriteValue(item);
+        std::string value = CutWriteValue(item);
+        if (fHost.ReadOnly && fHost.ReadOnly()) value.clear();  // read, as a value the type refuses
         const bool isSys = NamesSystemVar(item);
         if (!StartsWithC(item)) {
             fSystemVarList.push_back(item);

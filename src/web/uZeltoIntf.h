@@ -33,6 +33,7 @@ struct TZeltoServerHost {
     std::function<TDateTime()> ServerStartedAt;  // empty: the service's own creation time
     std::function<int32_t()> ReqCount;           // requests so far, the current one included; empty: 0
     std::string SettingsRoot;                    // settings folder of the sibling's key; empty: the user's
+    std::function<bool()> ReadOnly;              // true: write values are dropped, variables only read
 };
 
 // "sys.server_uptime": whole days, " days, ", then the rest as h:mm:ss with the locale's time separator.

@@ -14,6 +14,7 @@
 #include "app/gui/fSetup.h"
 #include "app/gui/uArtwork.h"
 #include "app/uDesktopHelpers.h"
+#include "app/uPaths.h"
 #include "app/uSetup.h"
 #include "log/uLog.h"
 
@@ -304,7 +305,7 @@ void TfmMainWindow::acSetupExecute() {
 void TfmMainWindow::acAboutExecute() { fmAbout->exec(); }
 
 void TfmMainWindow::acHelpExecute() {
-    fmHelp->HelpFile = QString::fromStdString(ExecutableDir() + "/Readme.txt");
+    fmHelp->HelpFile = QString::fromStdString(DefaultHelpFile(ExecutableDir()));
     fmHelp->exec();
 }
 
@@ -325,7 +326,7 @@ QStringList TfmMainWindow::SaveScreenshots(const QString& folder, int n, bool di
         fields.fLogToFile = MyLog.Enabled;
         fmSetup->Fields = fields;
         fmSetup->FormShow();
-        fmHelp->HelpFile = QString::fromStdString(ExecutableDir() + "/Readme.txt");
+        fmHelp->HelpFile = QString::fromStdString(DefaultHelpFile(ExecutableDir()));
         for (auto [dialog, name] : {std::pair<QDialog*, const char*>{fmSetup.get(), "setup"},
                                     {fmAbout.get(), "about"}, {fmHelp.get(), "help"}}) {
             dialog->show();

@@ -1,0 +1,107 @@
+#include "app/uServiceOptions.h"
+
+#include <filesystem>
+
+#include "app/uAccessRules.h"
+#include "app/uPaths.h"
+#include "log/uLog.h"
+#include "platform/uRegistry.h"
+
+namespace zelto {
+
+bool IsServiceOption(const std::string& arg) {
+    return arg == "--www" || arg == "--log" || arg == "--config" || arg == "--allow" || arg == "--read-only" ||
+           arg == "--bind";
+}
+
+std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
+                              const std::function<std::optional<std::string>()>& value, TServiceOptions& options) {
+    if (arg == "--read-only") {
+        if (hasInlineValue) return "--read-only takes no value";
+        options.ReadOnly = true;
+        return {};
+    }
+    const auto v = value();
+    if (!v) return {};  // value() has said what is missing
+    if (arg == "--www") {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(*v, ec)) return "--www needs a folder, and '" + *v + "' is none";
+        options.WebRoot = *v;
+    } else if (arg == "--log") {
+        if (v->empty() || std::filesystem::is_directory(*v)) return "--log needs a file name, not '" + *v + "'";
+        options.LogFile = *v;
+    } else if (arg == "--config") {
+        if (v->empty()) return "--config needs a folder";
+        options.ConfigDir = *v;
+    } else if (arg == "--allow") {
+        TAccessList list;
+        const std::string why = list.Parse(*v);
+        if (!why.empty()) return "--allow: " + why;
+        options.AllowFrom = *v;
+    } else if (arg == "--bind") {
+        if (!IsIpAddress(*v)) return "--bind needs one IPv4 or IPv6 address of this machine, not '" + *v + "'";
+        options.Bind = *v;
+    }
+    return {};
+}
+
+TServiceOptions ReadServiceSettings(const TRegistry& reg) {
+    TServiceOptions s;
+    if (reg.ValueExists("WebRoot")) s.WebRoot = reg.ReadString("WebRoot");
+    if (reg.ValueExists("LogFile")) s.LogFile = reg.ReadString("LogFile");
+    if (reg.ValueExists("AllowFrom")) s.AllowFrom = reg.ReadString("AllowFrom");
+    if (reg.ValueExists("ReadOnly")) s.ReadOnly = reg.ReadBool("ReadOnly");
+    return s;
+}
+
+TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, const TServiceOptions& stored,
+                                        const std::string& programDir) {
+    TServiceSettings s;
+    if (commandLine.WebRoot) {
+        s.WebRoot = *commandLine.WebRoot;
+    } else if (stored.WebRoot && !stored.WebRoot->empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(*stored.WebRoot, ec)) {
+            throw ERegistryException("Invalid value for 'WebRoot': '" + *stored.WebRoot + "' is no folder");
+        }
+        s.WebRoot = *stored.WebRoot;
+    } else {
+        s.WebRoot = DefaultWebRoot(programDir);
+    }
+
+    const std::optional<std::string>& allow = commandLine.AllowFrom ? commandLine.AllowFrom : stored.AllowFrom;
+    if (allow) {
+        const std::string why = s.Access.Parse(*allow);
+        if (!why.empty()) throw ERegistryException("Invalid value for 'AllowFrom': " + why);
+    }
+    s.ReadOnly = commandLine.ReadOnly || stored.ReadOnly;
+
+    const std::optional<std::string>& log =
+        commandLine.LogFile ? commandLine.LogFile : (stored.LogFile && !stored.LogFile->empty() ? stored.LogFile : std::nullopt);
+    if (log) {
+        MyLog.SetLogFile(std::filesystem::absolute(*log).string());
+    } else {
+        bool fellBack = false;
+        const std::string file = ChooseLogFile(MyLog.LogFile(), fellBack);
+        if (fellBack) {
+            s.LogNotice = "The program's folder cannot be written; the log goes to " + file;
+            MyLog.SetLogFile(file);
+        }
+    }
+    return s;
+}
+
+std::string ServiceUsageText() {
+    return "  --www DIR      serve web files from DIR (setting WebRoot; default: the program's folder, or the\n"
+           "                 installed share/zeltohttpserver/www)\n"
+           "  --log FILE     write the log to FILE (setting LogFile; default: beside the program, or\n"
+           "                 $XDG_STATE_HOME/ZeltoHttpServer/ZeltoHttpServer.log when that folder cannot be written)\n"
+           "  --config DIR   read and write both settings files in DIR instead of $XDG_CONFIG_HOME/Tessvik\n"
+           "  --allow LIST   only these addresses and networks may send requests, e.g. 192.168.1.0/24,10.0.0.5\n"
+           "                 (setting AllowFrom); others get 403\n"
+           "  --read-only    never write controller variables; write values in requests are only read\n"
+           "                 (setting ReadOnly=1)\n"
+           "  --bind ADDRESS listen on this local address only (default: every IPv4 address)\n";
+}
+
+}  // namespace zelto

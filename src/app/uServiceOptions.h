@@ -1,0 +1,54 @@
+#pragma once
+// The options that place the program's files and restrict its clients, for services and installations:
+// --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS. Each applies to this run
+// only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly).
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/uAccessRules.h"
+
+namespace zelto {
+
+struct TServiceOptions {
+    std::optional<std::string> WebRoot;    // --www: the folder web files are served from
+    std::optional<std::string> LogFile;    // --log
+    std::optional<std::string> ConfigDir;  // --config: both settings files lie directly in it
+    std::optional<std::string> AllowFrom;  // --allow: addresses and networks that may send requests
+    bool ReadOnly = false;                 // --read-only: write values in requests are not sent
+    std::optional<std::string> Bind;       // --bind: the one local address to listen on
+};
+
+// Whether arg (without an "=value" part) is one of these options.
+bool IsServiceOption(const std::string& arg);
+
+// Reads one of these options into options. value() yields the option's value (or nullopt after it has
+// reported a missing value itself); hasInlineValue tells whether "=value" was written. Returns "" or the
+// reason the value cannot be used.
+std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
+                              const std::function<std::optional<std::string>()>& value, TServiceOptions& options);
+
+class TRegistry;
+
+// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text) and ReadOnly
+// (integer, non-zero = on). Throws ERegistryException ("Invalid data type for 'ReadOnly'") like every read.
+TServiceOptions ReadServiceSettings(const TRegistry& reg);
+
+// What the options and settings come to for this run.
+struct TServiceSettings {
+    std::string WebRoot;
+    TAccessList Access;
+    bool ReadOnly = false;
+    std::string LogNotice;  // said once at start-up: where the log goes when the program's folder is closed
+};
+
+// Combines the command line (first) with the stored settings and the defaults for a program in
+// programDir, and points the log (MyLog) at its file. Throws ERegistryException for a stored value that
+// cannot be used (a WebRoot that is no folder, an AllowFrom with a bad entry).
+TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, const TServiceOptions& stored,
+                                        const std::string& programDir);
+
+// The lines --help shows for these options.
+std::string ServiceUsageText();
+
+}  // namespace zelto

@@ -1,0 +1,31 @@
+#include "platform/uServiceNotify.h"
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+namespace zelto {
+
+bool NotifyServiceManager(const std::string& state) {
+    const char* name = std::getenv("NOTIFY_SOCKET");
+    if (name == nullptr || (name[0] != '/' && name[0] != '@')) return false;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const std::size_t length = std::strlen(name);
+    if (length >= sizeof(address.sun_path)) return false;
+    std::memcpy(address.sun_path, name, length);
+    if (name[0] == '@') address.sun_path[0] = '\0';  // an abstract socket name
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + length);
+    const ssize_t sent = ::sendto(fd, state.data(), state.size(), MSG_NOSIGNAL,
+                                  reinterpret_cast<const sockaddr*>(&address), size);
+    ::close(fd);
+    return sent == static_cast<ssize_t>(state.size());
+}
+
+}  // namespace zelto
