@@ -11,6 +11,7 @@ packages=(
   iproute2 util-linux procps curl unzip python3 media-types
   xvfb chromium
   clang libclang-rt-14-dev
+  dpkg-dev lintian systemd desktop-file-utils
 )
 
 missing=()
