@@ -186,6 +186,9 @@ protected:
         WriteFileText(fDir / "outside.txt", "outside");
         fs::create_symlink(fDir / "outside.txt", Prog() + "/link-out");
         fs::create_symlink("page.html", Prog() + "/link-in");
+        fs::create_directory_symlink(fDir.Path(), Prog() + "/outdir");
+        fs::create_symlink("ZeltoHttpServer.log", Prog() + "/log-link");
+        fs::create_hard_link(Prog() + "/ZeltoHttpServer.log", Prog() + "/sub/log.txt");
         fMain = MakeMain();
         fMain->FormCreate();
     }
@@ -237,8 +240,13 @@ TEST_F(HandlerTest, SortsRequestsIntoFilesLoginsAndVariables) {
         {"/sub/", "", 404, "", missing("/sub/"), false},
         {"/../outside.txt", "", 404, "", missing("/../outside.txt"), false},
         {"/sub/../page.html", "", 404, "", missing("/sub/../page.html"), false},
-        {"/link-out", "", 404, "", missing("/link-out"), false},
+        {"/link-out", "", 200, "application/octet-stream", "outside", false},  // linked in by the operator
+        {"/outdir/outside.txt", "", 200, "text/plain", "outside", false},
+        {"/outdir/../page.html", "", 404, "", missing("/outdir/../page.html"), false},
+        {"/outdir/prog/ZeltoHttpServer.log", "", 404, "", missing("/outdir/prog/ZeltoHttpServer.log"), false},
         {"/ZeltoHttpServer.log", "", 404, "", missing("/ZeltoHttpServer.log"), false},
+        {"/log-link", "", 404, "", missing("/log-link"), false},
+        {"/sub/log.txt", "", 404, "", missing("/sub/log.txt"), false},
         {std::string("/page.html\0x", 12), "", 404, "", missing(std::string("/page.html\0x", 12)), false},
         {"/", "username=a&password=", 200, "text/html", "1", false},
         {"/x", "password=&username=", 200, "text/html", "1", false},

@@ -29,6 +29,14 @@ TEST(CommandLine, ReadsEveryOption) {
         {{"--adapter"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--verbose"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--headless=1"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--allow", "10.0.0.0/8,fd00::/8", "--bind=::1", "--read-only", "--config", "d", "--log", "f"},
+         false, false, false, std::nullopt, std::nullopt, false},
+        {{"--allow", "10.0.0.0/33"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--allow="}, false, false, false, std::nullopt, std::nullopt, false},
+        {{"--bind", "eth0"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--read-only=1"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--www", "/nonexistent/zelto"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--log"}, false, false, false, std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const TCommandLine cl = ParseCommandLine(c.args);

@@ -64,10 +64,10 @@ void TEndToEnd::StopSim() {
     fSim.reset();
 }
 
-bool TEndToEnd::StartServer() {
-    fServer = std::make_unique<TTestProcess>(fDir / "ZeltoHttpServer",
-                                             std::vector<std::string>{"--headless", "--port", "0", "--adapter", "lo"},
-                                             fDir.Path().string(), fEnv, "server");
+bool TEndToEnd::StartServer(const std::vector<std::string>& Extra) {
+    std::vector<std::string> args{"--headless", "--port", "0", "--adapter", "lo"};
+    args.insert(args.end(), Extra.begin(), Extra.end());
+    fServer = std::make_unique<TTestProcess>(fDir / "ZeltoHttpServer", args, fDir.Path().string(), fEnv, "server");
     fPort = 0;
     if (!fServer->WaitForStdout("listening on port ", kStartMs)) return false;
     std::smatch m;

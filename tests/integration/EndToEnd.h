@@ -39,8 +39,9 @@ protected:
     void StopSim();
     // Starts ZeltoSim on another port behind a relay that records every request (fRelay).
     bool StartSimBehindRelay(std::vector<std::string> Args);
-    // Starts the server on a free port over the loopback adapter; false when it did not come up.
-    bool StartServer();
+    // Starts the server on a free port over the loopback adapter, with Extra arguments; false when it did
+    // not come up.
+    bool StartServer(const std::vector<std::string>& Extra = {});
     void StopServer();
 
     THttpReply Query(const std::string& QueryText) const;

@@ -120,6 +120,45 @@ TEST_F(TEndToEnd, WritesAndReadsOfEveryType) {
     EXPECT_EQ(fRelay->Count(10, zelto::kCmdPing), 1);
 }
 
+TEST_F(TEndToEnd, ReadOnlyServerAndAllowList) {
+    ASSERT_TRUE(StartSimBehindRelay(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    EXPECT_EQ(Value("c10.w=5"), "5");
+    StopServer();
+
+    // Read-only: the write values are read instead, and nothing is written to the controller.
+    ASSERT_TRUE(StartServer({"--read-only", "--allow", "127.0.0.0/8"})) << fServer->Stderr();
+    fRelay->Clear();
+    EXPECT_EQ(Vars("c10.w=9&c10.tab[1]=3&c10.w"),
+              (std::vector<TEntry>{{"c10.w", "5", "Word"}, {"c10.tab[1]", "0", "Table"}, {"c10.w", "5", "Word"}}));
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdWriteRandom), 0);
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdWriteData), 0);
+    EXPECT_GT(fRelay->Count(10, zelto::kCmdReadRandom), 0);
+    StopServer();
+
+    // A client outside the list gets 403 for everything, and no controller hears of it.
+    ASSERT_TRUE(StartServer({"--allow", "10.0.0.0/8,fd00::/8"})) << fServer->Stderr();
+    fRelay->Clear();
+    for (const std::string doc : {"/?c10.w=7", "/?sys.server_version", "/ZeltoHttpServer", "/?username=a&password="}) {
+        EXPECT_EQ(Get(fPort, doc).Status, 403) << doc;
+    }
+    EXPECT_EQ(fRelay->Count(10), 0);
+    StopServer();
+
+    // A bad list, from the command line or the settings, stops the start and says why.
+    for (const auto& [args, settings] : {std::pair<std::vector<std::string>, std::string>{{"--allow", "10.0.0.0/33"}, ""},
+                                         {{}, "AllowFrom=10.0.0.1,router\n"},
+                                         {{}, "ReadOnly=yes\n"}}) {
+        WriteFileText(fDir / "cfg/Tessvik/ZeltoHttpServer.conf", settings);
+        EXPECT_FALSE(StartServer(args));
+        EXPECT_NE(fServer->Wait(10000), 0);
+        EXPECT_NE(fServer->Stderr().find(args.empty() ? (settings[0] == 'A' ? "'router'" : "'ReadOnly'") : "10.0.0.0/33"),
+                  std::string::npos) << fServer->Stderr();
+        fServer.reset();
+    }
+    EXPECT_EQ(fRelay->Count(10, zelto::kCmdWriteRandom), 0);
+}
+
 TEST_F(TEndToEnd, OnlyNamedControllersAreContacted) {
     ASSERT_TRUE(StartSimBehindRelay({"--nad", "2", "--nad", "3", "--alc", TestAlc("test.alc")})) << fSim->Stderr();
     ASSERT_TRUE(StartServer()) << fServer->Stderr();
