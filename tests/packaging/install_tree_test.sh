@@ -42,11 +42,22 @@ mount --bind "$P" "$P" && mounted=$P && mount -o remount,bind,ro "$P" || skip "c
 touch "$P/bin/probe" 2>/dev/null && fail "the tree can still be written"
 mkdir -p "$tmp/conf" "$tmp/cache"
 printf 'LogToFile=1\n' >"$tmp/conf/ZeltoHttpServer.conf"
-env -u XDG_CONFIG_HOME XDG_STATE_HOME="$tmp/state" HOME="$tmp/home" TEMP="$tmp/cache" \
+# The service manager's end of the readiness protocol: every datagram on a line of its own.
+python3 - "$tmp/notify" "$tmp/notify.txt" <<'PY' &
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+s.bind(sys.argv[1])
+with open(sys.argv[2], "ab", 0) as f:
+    while True:
+        f.write(s.recv(4096) + b"\n")
+PY
+for _ in $(seq 50); do [ -S "$tmp/notify" ] && break; sleep 0.1; done
+env -u XDG_CONFIG_HOME XDG_STATE_HOME="$tmp/state" HOME="$tmp/home" TEMP="$tmp/cache" NOTIFY_SOCKET="$tmp/notify" \
   "$P/bin/ZeltoHttpServer" --headless --port 0 --config "$tmp/conf" >"$tmp/server.out" 2>"$tmp/server.err" &
 server=$!
 wait_for "$tmp/server.out" "listening on port"
 port=$(port_of "$tmp/server.out")
+wait_for "$tmp/notify.txt" "READY=1"
 
 get "http://127.0.0.1:$port/index.html" "$tmp/index.html"
 cmp -s "$tmp/index.html" "$source/www/index.html" || fail "/index.html is not the demo page"
@@ -55,6 +66,7 @@ grep -q "<value>1.0.3</value>" "$tmp/version.xml" || fail "sys.server_version: $
 
 kill -TERM $server
 wait $server || fail "the server did not stop cleanly: $(cat "$tmp/server.err")"
+wait_for "$tmp/notify.txt" "STOPPING=1"
 
 log=$tmp/state/ZeltoHttpServer/ZeltoHttpServer.log
 grep -q "File request from 127.0.0.1: /index.html" "$log" || fail "no request in $log"
