@@ -33,24 +33,16 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits until FILE contains the pattern, for at most 20 seconds.
-wait_for() {
-  local file=$1 pattern=$2
-  for _ in $(seq 200); do
-    grep -q "$pattern" "$file" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "timed out waiting for '$pattern' in $file:"; cat "$file"; return 1
-}
+. "$(dirname "$0")/../wait_for.sh"
 
 "$sim" --alc "$alc" 10 >"$work/sim.out" 2>&1 &
 pids+=($!)
-wait_for "$work/sim.out" "ZeltoSim listening"
+wait_for "$work/sim.out" "ZeltoSim listening" 20
 
 mkdir -p "$work/config" "$work/cache"
 XDG_CONFIG_HOME="$work/config" TEMP="$work/cache" "$server" --headless --port 0 --adapter lo >"$work/server.out" 2>&1 &
 pids+=($!)
-wait_for "$work/server.out" "listening on port "
+wait_for "$work/server.out" "listening on port " 20
 port=$(sed -n 's/.*listening on port \([0-9]*\).*/\1/p' "$work/server.out" | head -1)
 base="http://127.0.0.1:$port"
 

@@ -25,15 +25,7 @@ enter_private_network() {
   trap cleanup EXIT
 }
 
-# Waits until file holds text (10 s at most).
-wait_for() {
-  local file=$1 text=$2
-  for _ in $(seq 100); do
-    grep -qF "$text" "$file" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  fail "'$text' did not appear in $file: $(cat "$file" 2>/dev/null)"
-}
+. "$(dirname "${BASH_SOURCE[0]}")/../wait_for.sh"
 
 # The port a started server reported in its output file.
 port_of() { sed -n 's/.*listening on port \([0-9]*\).*/\1/p' "$1" | head -n1; }
