@@ -11,13 +11,16 @@ class TZeltoRequestService : public IRequestService {
 public:
     explicit TZeltoRequestService(const IMainWindowState& window)
         : fServer(TZeltoServerHost{[&window] { return window.ServerStartedAt(); },
-                                   [&window] { return window.ReqCount(); }, {},
-                                   [&window] { return window.ReadOnly(); }}) {
+                                   [&window] { return window.ReqCount(); }, {}}),
+          fWindow(window) {
         fServer.SetOutputType(iotXML);
     }
 
     void SetPassword(const std::string& Password) override { fServer.SetPassword(Password); }
-    std::string ReadVars(const std::string& InputStr) override { return fServer.ReadVars(InputStr); }
+    std::string ReadVars(const std::string& InputStr) override {
+        fServer.SetReadOnly(fWindow.ReadOnly());
+        return fServer.ReadVars(InputStr);
+    }
     void SetEthernetAdapter(const std::string& EthernetAdapterID) override {
         fServer.SetEthernetAdapter(EthernetAdapterID);
     }
@@ -27,6 +30,7 @@ public:
 
 private:
     TZeltoServer fServer;
+    const IMainWindowState& fWindow;
 };
 
 }  // namespace

@@ -76,7 +76,7 @@ bool TZeltoServer::ParseRequest(const std::string& InputStr) {
             continue;
         }
         std::string value = CutWriteValue(item);
-        if (fHost.ReadOnly && fHost.ReadOnly()) value.clear();  // read, as a value the type refuses
+        if (fReadOnly) value.clear();  // read, as a value the type refuses
         const bool isSys = NamesSystemVar(item);
         if (!StartsWithC(item)) {
             fSystemVarList.push_back(item);

@@ -33,7 +33,6 @@ struct TZeltoServerHost {
     std::function<TDateTime()> ServerStartedAt;  // empty: the service's own creation time
     std::function<int32_t()> ReqCount;           // requests so far, the current one included; empty: 0
     std::string SettingsRoot;                    // settings folder of the sibling's key; empty: the user's
-    std::function<bool()> ReadOnly;              // true: write values are dropped, variables only read
 };
 
 // "sys.server_uptime": whole days, " days, ", then the rest as h:mm:ss with the locale's time separator.
@@ -74,6 +73,9 @@ public:
     const std::vector<std::string>& SystemVarList() const { return fSystemVarList; }
     TOutputType OutputType() const { return fOutputType; }
     void SetOutputType(TOutputType Value) { fOutputType = Value; }
+    // Read-only: write values in requests are dropped, so the variables are only read.
+    bool ReadOnly() const { return fReadOnly; }
+    void SetReadOnly(bool Value) { fReadOnly = Value; }
     const std::string& Password() const { return fPassword; }
     void SetPassword(const std::string& Value) { fPassword = Value; }
     TCCSStatus Status() const { return fStatus; }
@@ -107,6 +109,7 @@ private:
     std::unique_ptr<TEthernetAdapterInfoList> fEthAdapterList;
     std::unique_ptr<TEthernetAdapterInfo> fDefaultEthAdapter;
     std::string fPassword;
+    bool fReadOnly = false;
     TDateTime fCreatedAt = 0;
 
     mutable std::mutex fSnapshotLock;
