@@ -95,7 +95,7 @@ void TfmMain::FormDestroy() {
 }
 
 void TfmMain::LoadSettings() {
-    TRegistry reg(fOptions.SettingsRoot, fOptions.Service.ConfigDir.has_value());
+    TRegistry reg(fOptions.SettingsRoot, SettingsFlat());
     TServiceOptions stored;
     if (reg.OpenKey(kSettingsKey, false)) {
         stored = ReadServiceSettings(reg);
@@ -124,9 +124,9 @@ void TfmMain::LoadSettings() {
 }
 
 void TfmMain::SaveSettings() {
-    TRegistry reg(fOptions.SettingsRoot, fOptions.Service.ConfigDir.has_value());
+    TRegistry reg(fOptions.SettingsRoot, SettingsFlat());
     if (!reg.OpenKey(kSettingsKey, true)) {
-        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSettingsKey, fOptions.Service.ConfigDir.has_value()));
+        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSettingsKey, SettingsFlat()));
     }
     reg.WriteInteger("Top", Geometry.Top);
     reg.WriteInteger("Left", Geometry.Left);
@@ -138,7 +138,7 @@ void TfmMain::SaveSettings() {
     reg.WriteInteger("Port", fHttpPort);
     reg.CloseKey();
     if (!reg.OpenKey(kSiblingSettingsKey, true)) {
-        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, fOptions.Service.ConfigDir.has_value()));
+        throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat()));
     }
     reg.WriteString("EthernetAdapterID", QLinkNetworkAdapter());
     reg.CloseKey();

@@ -108,6 +108,8 @@ public:
 
 private:
     void ShowMessage(const std::string& text);
+    // --config names the folder that holds the settings files themselves.
+    bool SettingsFlat() const { return fOptions.Service.ConfigDir.has_value(); }
     // The file a document names, or nullopt when there is none to serve (missing, a folder, outside the
     // program folder, or the log file).
     std::optional<std::string> ResolveFile(const std::string& document) const;
