@@ -5,12 +5,11 @@
 #include "log/uLog.h"
 #include "qlink/hQLinkCommands.h"
 #include "qlink/uAsioUDPSocket.h"
+#include "qlink/uByteOrder.h"
 
 namespace zelto {
 
 namespace {
-
-constexpr const char* kMagicText = "AA55";
 
 std::string EndpointText(const std::string& ip, uint16_t port) { return ip + ":" + std::to_string(port); }
 
@@ -110,6 +109,8 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
             RecMessage.clear();
             fLastAnswer.clear();
             fLastIP.clear();
+            fAskedNAD = Frame.size() >= kFrameHeadSize ? GetS32LE(Frame, kReceiverNADOffset) : fZeltoNAD;
+            fAskedIP = fZeltoIP;
             fAttemptStart = std::chrono::steady_clock::now();
             if (attempt == 0) fRequestStart = fAttemptStart;
             fCommState = csWAITING;
@@ -173,41 +174,65 @@ void TCommunicator::ReceiveDatagram(std::span<const uint8_t> Datagram, const TUD
 }
 
 bool TCommunicator::ReceiveText(const std::string& Text, const TUDPEndpoint& Peer, const TUDPEndpoint& Local) {
-    if (fCommState == csWAITING) {
-        if (Text.find(kMagicText) == std::string::npos) {
-            RecMessage.clear();
-            return false;
-        }
-        fCommState = csRECEIVING;
-    } else if (fCommState != csRECEIVING) {
+    if (fCommState != csWAITING && fCommState != csRECEIVING) return false;
+    // Once the controller's address is known nothing from elsewhere can be its answer.
+    if (!fAskedIP.empty() && Peer.IP != fAskedIP) return false;
+    // The datagram continues the gathered frame when it comes from the same sender and the two together
+    // are still a frame's beginning, or a whole frame that parses.
+    bool continues = false;
+    std::string joined;
+    if (!RecMessage.empty() && Peer.IP == fRecPeer.IP && Peer.Port == fRecPeer.Port) {
+        joined = RecMessage + Text;
+        const std::size_t size = FrameTextSize(joined);
+        int32_t sender = 0, receiver = 0;
+        uint8_t direction = 0, flags = 0;
+        std::string data;
+        continues = size != 0 && (size == kFrameSizeUnknown || joined.size() < size ||
+                                  ParseFrame(joined, sender, receiver, direction, flags, data));
+    }
+    const std::size_t start = FindFrameStart(Text);
+    if (start != std::string::npos && (start == 0 || !continues)) {
+        RecMessage = Text.substr(start);
+        fRecPeer = Peer;
+    } else if (continues) {
+        RecMessage = std::move(joined);
+    } else {
+        return false;  // noise: neither a frame's beginning nor the rest of the gathered one
+    }
+    return TakeFrame(Peer, Local);
+}
+
+bool TCommunicator::TakeFrame(const TUDPEndpoint& Peer, const TUDPEndpoint& Local) {
+    const std::size_t size = FrameTextSize(RecMessage);
+    if (size != 0 && (size == kFrameSizeUnknown || RecMessage.size() < size)) {
+        fCommState = csRECEIVING;  // the rest is to come
         return false;
     }
-
-    if (RecMessage.empty()) {
-        const auto magic = Text.find(kMagicText);
-        if (magic == std::string::npos) return false;
-        RecMessage = Text.substr(magic);
-    } else {
-        RecMessage += Text;
-        if (RecMessage.size() > static_cast<std::size_t>(kMaxReceivedFrameText)) {
-            RecMessage.clear();
-            fCommState = csWAITING;
-            return false;
-        }
-    }
-
     int32_t sender = 0, receiver = 0;
     uint8_t direction = 0, flags = 0;
     std::string data;
-    if (!ParseFrame(RecMessage, sender, receiver, direction, flags, data)) return false;  // wait for more text
-    if (direction != kDirectionAnswer || flags != 0 || receiver != kServerNAD) {
-        // Not an answer to us (an echo of a request, a flagged frame, an answer to another station): drop
-        // it and go on waiting, so that no command reads another frame's data as its own.
-        RecMessage.clear();
-        fCommState = csWAITING;
+    if (size == 0 || !ParseFrame(RecMessage, sender, receiver, direction, flags, data)) {
+        WaitForNextFrame();  // an impossible head or a whole frame with a wrong checksum
+        return false;
+    }
+    if (direction != kDirectionAnswer || flags != 0 || receiver != kServerNAD || !FromAskedController(sender, Peer)) {
+        // Not the answer to this request (an echo of a request, a flagged frame, an answer to another
+        // station or from another controller): dropped, and the wait goes on, so that no command reads
+        // another frame's data as its own.
+        WaitForNextFrame();
         return false;
     }
     return AcceptAnswer(sender, receiver, std::move(data), Peer, Local);
+}
+
+bool TCommunicator::FromAskedController(int32_t SenderNAD, const TUDPEndpoint& Peer) const {
+    if (fAskedNAD == kBroadcastNAD) return true;  // every controller was asked
+    return SenderNAD == fAskedNAD && (fAskedIP.empty() || Peer.IP == fAskedIP);
+}
+
+void TCommunicator::WaitForNextFrame() {
+    RecMessage.clear();
+    fCommState = csWAITING;
 }
 
 bool TCommunicator::AcceptAnswer(int32_t SenderNAD, int32_t ReceiverNAD, std::string Data, const TUDPEndpoint& Peer,

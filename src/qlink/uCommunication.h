@@ -13,7 +13,14 @@
 // Answers carry no request number. A datagram that reached the host before a request's first attempt was
 // sent cannot answer that request (a duplicated answer, or one that came after its request had given up,
 // still waiting in the socket), so it is dropped; everything that arrived later may be the answer, also a
-// late one to an earlier attempt of the same request.
+// late one to an earlier attempt of the same request. An answer counts only when it comes from the
+// controller asked: its sender NAD is the NAD the request went to and, once the controller's address is
+// known, it comes from that address. A ping to every controller (NAD 0, autodetection) takes any answer.
+//
+// Frame text is gathered over datagrams from one sender. A datagram that neither begins a frame nor
+// continues the one being gathered is dropped and leaves the gathered text alone; one that begins a frame
+// while the gathered text is not yet a frame starts the text anew, so noise never spoils the answer
+// behind it.
 #include <atomic>
 #include <condition_variable>
 #include <chrono>
@@ -166,7 +173,10 @@ protected:
     const TEthernetAdapterInfoList* fEthAdapterList = nullptr;  // not owned; held for the owner
     std::atomic<TCommState> fCommState{csNONE};
     // Shared with the receive thread, guarded by fLock:
-    std::string RecMessage;   // frame text received so far in the current wait
+    std::string RecMessage;   // frame text received so far in the current wait: the start of one frame
+    TUDPEndpoint fRecPeer;    // the sender of RecMessage
+    int32_t fAskedNAD = -1;   // the receiver NAD of the request waiting for its answer
+    std::string fAskedIP;     // the address the request went to when the controller's is known, else ""
     std::string fLastAnswer;  // frame text of the last accepted answer
     std::string fLastIP;      // sender address of the last accepted answer
     std::string fLastData;    // answer data text of the last accepted answer
@@ -185,8 +195,13 @@ protected:
     int32_t fTransferDate = 0;
 
 private:
-    // Both run under fLock; true when the waiting caller must be woken.
+    // These run under fLock; true when the waiting caller must be woken.
     bool ReceiveText(const std::string& Text, const TUDPEndpoint& Peer, const TUDPEndpoint& Local);
+    bool TakeFrame(const TUDPEndpoint& Peer, const TUDPEndpoint& Local);
+    // Whether a parsed answer frame comes from the controller the waiting request asked.
+    bool FromAskedController(int32_t SenderNAD, const TUDPEndpoint& Peer) const;
+    // Forgets the gathered text and waits for the next frame.
+    void WaitForNextFrame();
     bool AcceptAnswer(int32_t SenderNAD, int32_t ReceiverNAD, std::string Data, const TUDPEndpoint& Peer,
                       const TUDPEndpoint& Local);
     void LogTransmit(const std::string& Destination, std::span<const uint8_t> Frame);

@@ -12,7 +12,7 @@ namespace {
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr int kOffsetLength = 2;
 constexpr int kOffsetSender = 4;
-constexpr int kOffsetReceiver = 8;
+constexpr int kOffsetReceiver = kReceiverNADOffset;
 constexpr int kOffsetDirection = 12;
 constexpr int kOffsetFlags = 13;
 constexpr int kOffsetCommand = 14;
@@ -149,6 +149,24 @@ bool ParseFrame(std::string_view FrameText, int32_t& SenderNAD, int32_t& Receive
     int count = 0;
     HexToBytes(frame.substr(0, static_cast<std::size_t>(2 * (kFrameHeadSize + length))), bytes, count);
     return FrameChecksum(bytes.data(), count, 0) == received;
+}
+
+std::size_t FindFrameStart(std::string_view FrameText) {
+    for (std::size_t at = FrameText.find("AA55"); at != std::string_view::npos; at = FrameText.find("AA55", at + 1)) {
+        if (at % 2 == 0) return at;
+    }
+    return std::string_view::npos;
+}
+
+std::size_t FrameTextSize(std::string_view FrameText) {
+    constexpr std::size_t kHeadChars = 2 * (kOffsetLength + 2);  // magic and length field
+    if (FrameText.size() < kHeadChars) return kFrameSizeUnknown;
+    const std::string_view head = FrameText.substr(0, kHeadChars);
+    if (head.substr(0, 4) != "AA55" || !std::all_of(head.begin(), head.end(), [](char c) { return HexValue(c) >= 0; }))
+        return 0;
+    const auto length = static_cast<int>(TextField(head, kOffsetLength, 2));
+    if (length < kMinFrameLength || length > kMaxFrameLength) return 0;
+    return static_cast<std::size_t>(2 * (length + kFrameHeadSize + 2));
 }
 
 void HexToBytes(std::string_view HexText, std::span<uint8_t> Buf, int& Count) {

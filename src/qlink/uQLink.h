@@ -32,12 +32,12 @@ inline constexpr uint8_t kDirectionRequest = 0;
 inline constexpr uint8_t kDirectionAnswer = 1;
 
 inline constexpr int kFrameHeadSize = 12;        // magic, length, sender NAD, receiver NAD
+inline constexpr int kReceiverNADOffset = 8;     // where the head holds the receiver NAD
 inline constexpr int kRequestOverhead = 19;      // head, direction, flags, command, password and frame checksum
 inline constexpr int kMaxRequestData = 1023;     // data bytes after the command byte
 inline constexpr int kMinFrameLength = 2;        // accepted range of the length field of a received frame
 inline constexpr int kMaxFrameLength = 1024;
 inline constexpr int kMaxAnswerData = kMaxFrameLength - 2;
-inline constexpr int kMaxReceivedFrameText = 2080;  // 1040 bytes of frame text
 
 // A request buffer. It holds the longest request the builder accepts (1023 data bytes give 1042 bytes),
 // so that no accepted request is ever written past its end.
@@ -69,6 +69,15 @@ std::vector<uint8_t> BuildAnswerFrame(int32_t SenderNAD, int32_t ReceiverNAD, ui
 // The out-parameters hold the frame's values even when only the checksum is wrong.
 bool ParseFrame(std::string_view FrameText, int32_t& SenderNAD, int32_t& ReceiverNAD, uint8_t& Direction,
                 uint8_t& Flags, std::string& DataText);
+
+// Where the first frame may begin in frame text: the first "AA55" on a byte boundary, or npos.
+std::size_t FindFrameStart(std::string_view FrameText);
+
+// How many characters the frame that FrameText begins with ("AA55" first) has in all, as its length field
+// says: kFrameSizeUnknown while the length field has not come yet, 0 when the head cannot begin a frame
+// (a length outside 2..1024, or a character that is not a hexadecimal digit).
+inline constexpr std::size_t kFrameSizeUnknown = static_cast<std::size_t>(-1);
+std::size_t FrameTextSize(std::string_view FrameText);
 
 // Hexadecimal text to bytes: spaces are skipped, letters of either case count, pairs of digits give bytes.
 // The whole buffer is zeroed first; conversion stops at the buffer's end, so text that does not fit is

@@ -81,6 +81,7 @@ TEST_F(CommunicatorTest, BroadcastUntilConnectThenUnicastToTheAnswersAddress) {
     EXPECT_EQ(fComm->ZeltoIP(), "10.1.2.7");
     fComm->SetZeltoNAD(11);
     EXPECT_EQ(fComm->ZeltoIP(), "");
+    AnswerEverySend(Answer(11), "10.1.2.11");
     ASSERT_TRUE(fComm->SendCommand(kCmdPing));
     EXPECT_EQ(fSocket->Sent().back().Host, "10.1.2.255");
 }
@@ -234,39 +235,100 @@ TEST_F(CommunicatorTest, FramesThatAreNotAnswersToUsAreIgnored) {
     TFrameBuffer echo{};
     uint16_t len = 0;
     ASSERT_TRUE(BuildFrame(1, 10, kCmdReadStatus, 0, 0, echo, len, 0));
-    const std::vector<std::vector<uint8_t>> strangers = {
-        {echo.begin(), echo.begin() + len},  // our own request (direction 0)
-        Answer(10, {0x0E}, 1, 0x04),         // flags set
-        Answer(10, {0x0E}, 2),               // answer to another station
+    struct TStranger {
+        std::vector<uint8_t> Frame;
+        std::string From;
+        bool AddressKnown;  // ignored only once the controller's address has been learnt
     };
-    // Alone, each of them leaves the exchange unanswered.
-    for (const auto& stranger : strangers) {
-        AnswerEverySend(stranger);
-        fComm->SetWaitTime(20);
-        EXPECT_FALSE(fComm->SendCommand(kCmdReadStatus));
+    const std::vector<TStranger> strangers = {
+        {{echo.begin(), echo.begin() + len}, "10.1.2.7", false},  // our own request (direction 0)
+        {Answer(10, {0x0E}, 1, 0x04), "10.1.2.7", false},         // flags set
+        {Answer(10, {0x0E}, 2), "10.1.2.7", false},               // answer to another station
+        {Answer(12, {0x0E}), "10.1.2.12", false},                 // another controller's answer
+        {Answer(10, {0x0E}), "10.1.2.99", true},                  // NAD 10 from another address
+    };
+    for (const bool known : {false, true}) {
+        if (known) {
+            AnswerEverySend(Answer(10), "10.1.2.7");
+            ASSERT_TRUE(fComm->Connect());
+        }
+        // Alone, each of them leaves the exchange unanswered.
+        for (const auto& stranger : strangers) {
+            if (stranger.AddressKnown && !known) continue;
+            AnswerEverySend(stranger.Frame, stranger.From);
+            fComm->SetWaitTime(20);
+            EXPECT_FALSE(fComm->SendCommand(kCmdReadStatus)) << stranger.From << " known " << known;
+        }
+        // Followed by the real answer within the same wait, the real one counts.
+        const auto good = Answer(10, {0x01, 0x02});
+        fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) {
+            for (const auto& stranger : strangers)
+                if (known || !stranger.AddressKnown) s.Inject(stranger.Frame, stranger.From);
+            s.Inject(good, "10.1.2.7");
+        });
+        const auto before = fSocket->Sent().size();
+        ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
+        EXPECT_EQ(fComm->LastData(), "0102");
+        EXPECT_EQ(fSocket->Sent().size() - before, 1u) << "the real answer came in the first attempt";
+        fSocket->Drain();
     }
-    // Followed by the real answer within the same wait, the real one counts.
-    const auto good = Answer(12, {0x01, 0x02});
-    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) {
-        for (const auto& stranger : strangers) s.Inject(stranger);
-        s.Inject(good, "10.1.2.12");
-    });
-    ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
-    EXPECT_EQ(fComm->LastData(), "0102");
-    EXPECT_EQ(fComm->SenderNAD(), 12);  // any controller's answer to NAD 1 is taken
 }
 
-TEST_F(CommunicatorTest, CorruptAnswerThenGoodOneFailsOverToTheNextAttempt) {
+TEST_F(CommunicatorTest, CorruptAnswerThenGoodOneWithinTheSameWaitIsTaken) {
     auto corrupt = Answer(10, {0x01, 0x02});
     corrupt.back() ^= 0xFF;
-    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int index) {
-        if (index == 0) s.Inject(corrupt);
+    fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) {
+        s.Inject(corrupt);
         s.Inject(Answer(10, {0x05}));
     });
     fComm->SetWaitTime(100);
     ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus));
-    EXPECT_EQ(fSocket->Sent().size(), 2u);
+    EXPECT_EQ(fSocket->Sent().size(), 1u);
     EXPECT_EQ(fComm->LastData(), "05");
+}
+
+TEST_F(CommunicatorTest, NoiseBeforeAndAmongTheAnswerIsDropped) {
+    const auto frame = Answer(10, {0xAB, 0xCD, 0xEF});
+    const std::vector<uint8_t> head(frame.begin(), frame.begin() + 9), tail(frame.begin() + 9, frame.end());
+    auto corrupt = Answer(10, {0x01});
+    corrupt.back() ^= 0xFF;
+    const std::vector<uint8_t> started = {0xAA, 0x55, 0x40, 0x00, 0x0A};  // a head announcing 64 bytes
+    struct TNoise {
+        const char* Name;
+        std::vector<std::vector<uint8_t>> Datagrams;
+        std::string From;
+    };
+    const TNoise noises[] = {
+        {"bytes without a frame start", {{0x01, 0x02, 0x03}, std::vector<uint8_t>(300, 0x5A)}, "10.1.2.7"},
+        {"magic bytes off the byte boundary", {{0x0A, 0xA5, 0x5F, 0x00, 0x00, 0x00, 0x00}}, "10.1.2.7"},
+        {"an impossible length", {{0xAA, 0x55, 0xFF, 0xFF, 0x00}}, "10.1.2.7"},
+        {"a frame with a wrong checksum", {corrupt}, "10.1.2.7"},
+        {"the beginning of a longer frame", {started, {0x11, 0x22}}, "10.1.2.7"},
+        {"beginnings from another sender", {started, head, {0x33}}, "10.1.2.50"},
+    };
+    AnswerEverySend(Answer(10), "10.1.2.7");
+    ASSERT_TRUE(fComm->Connect());
+    for (const auto& noise : noises) {
+        for (const bool split : {false, true}) {
+            fSocket->SetResponder([&](TFakeUDPSocket& s, const TSentDatagram&, int) {
+                for (const auto& d : noise.Datagrams) s.Inject(d, noise.From);
+                if (!split) {
+                    s.Inject(frame);
+                    return;
+                }
+                // Noise from another address between the two parts does not break them apart.
+                s.Inject(head);
+                s.Inject({0x44, 0xAA, 0x55}, "10.1.2.51");
+                s.Inject(tail);
+            });
+            const auto before = fSocket->Sent().size();
+            fComm->SetWaitTime(200);
+            ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus)) << noise.Name << (split ? ", split" : "");
+            EXPECT_EQ(fComm->LastData(), "ABCDEF") << noise.Name;
+            EXPECT_EQ(fSocket->Sent().size() - before, 1u) << noise.Name << (split ? ", split" : "");
+            fSocket->Drain();
+        }
+    }
 }
 
 TEST_F(CommunicatorTest, TextBeyond2080CharactersIsDroppedAndWaitingGoesOn) {
