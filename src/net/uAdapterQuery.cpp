@@ -67,6 +67,14 @@ std::string DescribeInterface(const std::string& name, unsigned flags) {
     return text;
 }
 
+// The interface an address entry belongs to. An address with a label ("eth0:1", from `ip addr add ...
+// label eth0:1`) is listed under the label; interface names never hold a colon, so the label's part
+// before it is the interface.
+std::string InterfaceOf(const char* EntryName) {
+    const std::string_view name(EntryName);
+    return std::string(name.substr(0, name.find(':')));
+}
+
 std::string DefaultGatewaysText() { return ReadWholeFile("/proc/net/route"); }
 
 }  // namespace
@@ -110,14 +118,15 @@ bool QueryAdapters(std::vector<TAdapterRecord>& Adapters) {
     std::vector<TFound> found;
     for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
         if (a->ifa_name == nullptr) continue;
-        auto it = std::find_if(found.begin(), found.end(), [&](const TFound& f) { return f.record.Name == a->ifa_name; });
+        const std::string name = InterfaceOf(a->ifa_name);
+        auto it = std::find_if(found.begin(), found.end(), [&](const TFound& f) { return f.record.Name == name; });
         if (it == found.end()) {
             TFound f;
-            f.record.Name = a->ifa_name;
+            f.record.Name = name;
             f.record.IPAddress = kNoAddress;
             f.record.SubnetMask = kNoAddress;
             f.flags = a->ifa_flags;
-            f.index = if_nametoindex(a->ifa_name);
+            f.index = if_nametoindex(name.c_str());
             found.push_back(f);
             it = found.end() - 1;
         }

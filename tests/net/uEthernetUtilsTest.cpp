@@ -130,6 +130,7 @@ TEST(AdapterList, SecondAdapterIsPreferredAndKnownByItsFirstAddress) {
     if (!test::RunIp("link add zq0 type veth peer name zq1")) GTEST_SKIP() << "no veth support";
     ASSERT_TRUE(test::RunIp("addr add 10.77.0.1/24 dev zq0"));
     ASSERT_TRUE(test::RunIp("addr add 10.78.0.1/16 dev zq0"));
+    ASSERT_TRUE(test::RunIp("addr add 10.79.0.1/16 dev zq0 label zq0:1"));  // an alias, not an adapter
     ASSERT_TRUE(test::RunIp("link set zq0 up"));
     ASSERT_TRUE(test::RunIp("route add default via 10.77.0.254 dev zq0"));
 
@@ -143,6 +144,7 @@ TEST(AdapterList, SecondAdapterIsPreferredAndKnownByItsFirstAddress) {
 
     std::string mask, id, gateway, desc;
     EXPECT_FALSE(GetAdapterInfoByIP("10.78.0.1", mask, id, gateway, desc));  // not its first address
+    EXPECT_FALSE(GetAdapterInfoByIP("10.79.0.1", mask, id, gateway, desc));
     EXPECT_EQ(id, "");
 
     // zq1 has no IPv4 address and is listed all the same.
@@ -150,6 +152,9 @@ TEST(AdapterList, SecondAdapterIsPreferredAndKnownByItsFirstAddress) {
     list.Refresh();
     ASSERT_EQ(list.Count(), 3);
     EXPECT_EQ(list.GetItem(0)->ID(), "lo");
+    EXPECT_EQ(list.GetByID("zq0:1"), nullptr);
+    ASSERT_NE(list.GetByID("zq0"), nullptr);
+    EXPECT_EQ(list.GetByID("zq0")->IPAddress(), "10.77.0.1");
     const TEthernetAdapterInfo* zq1 = list.GetByID("zq1");
     ASSERT_NE(zq1, nullptr);
     EXPECT_EQ(zq1->IPAddress(), "0.0.0.0");
