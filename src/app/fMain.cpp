@@ -8,6 +8,7 @@
 #include "platform/uMimeTypes.h"
 #include "platform/uRegistry.h"
 #include "platform/uVersion.h"
+#include "plc/uAlcCache.h"
 
 namespace zelto {
 
@@ -54,6 +55,10 @@ void TfmMain::FormCreate() {
         fLocalIp = GetLocalIPAddress();
     }
     fTimerRunning = false;
+    // Copies that a write cut short (a crash, kill -9) left beside the settings and the cache files.
+    RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSettingsKey);
+    RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSiblingSettingsKey);
+    RemoveInterruptedAlcCacheWrites();
     fZeltoServer = fFactory ? fFactory(*this) : nullptr;
     // Lock is a member and exists from construction on, before the listener can call the handler.
     try {

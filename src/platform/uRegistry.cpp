@@ -12,6 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/TempFiles.h"
+
 namespace zelto {
 
 namespace {
@@ -161,8 +163,8 @@ void TRegistry::CloseKey() {
     fLines.clear();
     if (!dirty) return;
 
-    std::string tmp = file + ".XXXXXX";
-    const int fd = ::mkstemp(tmp.data());
+    std::string tmp;
+    const int fd = CreateTempFileFor(file, tmp);
     if (fd < 0) throw ERegistryException("Could not write settings file " + file + ": " + std::strerror(errno));
     int err = 0;
     if (::fchmod(fd, 0600) != 0) err = errno;
@@ -176,12 +178,19 @@ void TRegistry::CloseKey() {
         done += static_cast<std::size_t>(n);
     }
     if (err == 0 && ::fsync(fd) != 0) err = errno;
-    if (::close(fd) != 0 && err == 0) err = errno;
+    // Renamed while still open, so that the start-up clean-up never takes it for a leftover.
     if (err == 0 && ::rename(tmp.c_str(), file.c_str()) != 0) err = errno;
-    if (err != 0) {
-        ::unlink(tmp.c_str());
-        throw ERegistryException("Could not write settings file " + file + ": " + std::strerror(err));
-    }
+    if (err != 0) ::unlink(tmp.c_str());
+    ::close(fd);
+    if (err != 0) throw ERegistryException("Could not write settings file " + file + ": " + std::strerror(err));
+}
+
+int RemoveInterruptedSettingsWrites(const std::string& root, const std::string& keyPath) {
+    const std::string file = SettingsFileOf(root, keyPath);
+    if (file.empty()) return 0;
+    const std::filesystem::path path(file);
+    const std::string name = path.filename().string();
+    return RemoveInterruptedWrites(path.parent_path().string(), [&](const std::string& target) { return target == name; });
 }
 
 void TRegistry::Load(const std::string& text) {

@@ -25,6 +25,10 @@ std::string DefaultSettingsRoot();
 // the files directly (root/ZeltoHttpServer.conf): a settings folder named on the command line.
 std::string SettingsFileOf(const std::string& root, const std::string& keyPath, bool flat = false);
 
+// Removes the temporary files that interrupted writes of a key's file left beside it (the settings hold
+// the Q-link password, which must not linger in a forgotten copy). Returns how many were removed.
+int RemoveInterruptedSettingsWrites(const std::string& root, const std::string& keyPath);
+
 class TRegistry {
 public:
     explicit TRegistry(std::string root = DefaultSettingsRoot(), bool flat = false);

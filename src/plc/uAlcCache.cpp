@@ -6,6 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
+#include <string_view>
+
+#include "base/TempFiles.h"
+
 namespace zelto {
 
 namespace {
@@ -97,18 +102,33 @@ std::optional<std::string> ReadAlcCache(const std::string& FileName, int32_t Tra
 
 bool WriteAlcCache(const std::string& FileName, int32_t TransferDate, const std::string& Archive) {
     if (FileName.empty()) return false;
-    std::string temp = FileName + ".XXXXXX";
-    TFd f{::mkstemp(temp.data())};  // mode 0600
+    std::string temp;
+    TFd f{CreateTempFileFor(FileName, temp)};  // mode 0600
     if (f.fd < 0) return false;
     const auto d = static_cast<uint32_t>(TransferDate);
     const char head[4] = {static_cast<char>(d & 0xFF), static_cast<char>((d >> 8) & 0xFF),
                           static_cast<char>((d >> 16) & 0xFF), static_cast<char>((d >> 24) & 0xFF)};
     bool ok = WriteAll(f.fd, head, 4) && WriteAll(f.fd, Archive.data(), Archive.size()) && ::fsync(f.fd) == 0;
-    ok = (::close(f.fd) == 0) && ok;
-    f.fd = -1;
+    // Renamed while still open (and locked), so that the start-up clean-up never takes it for a leftover.
     if (ok) ok = ::rename(temp.c_str(), FileName.c_str()) == 0;
     if (!ok) ::unlink(temp.c_str());
     return ok;
+}
+
+int RemoveInterruptedAlcCacheWrites() {
+    const std::string dir = AlcCacheDir();
+    if (dir.empty()) return 0;
+    return RemoveInterruptedWrites(dir, [](const std::string& target) {
+        // "alc_http_<NAD>.tmp", the NAD in decimal as AlcCacheFileName writes it.
+        constexpr std::string_view kHead = "alc_http_", kTail = ".tmp";
+        if (target.size() <= kHead.size() + kTail.size() || target.rfind(kHead, 0) != 0 ||
+            target.compare(target.size() - kTail.size(), kTail.size(), kTail) != 0)
+            return false;
+        int32_t nad = 0;
+        const std::string digits = target.substr(kHead.size(), target.size() - kHead.size() - kTail.size());
+        const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), nad);
+        return ec == std::errc() && end == digits.data() + digits.size() && std::to_string(nad) == digits;
+    });
 }
 
 }  // namespace zelto

@@ -26,6 +26,11 @@ std::optional<std::string> ReadAlcCache(const std::string& FileName, int32_t Tra
 // nothing changed) when it cannot be written.
 bool WriteAlcCache(const std::string& FileName, int32_t TransferDate, const std::string& Archive);
 
+// Removes the temporary files that interrupted cache writes left in the cache folder ("alc_http_<NAD>.tmp"
+// followed by the temporary suffix); the program's other files and other names stay. Returns how many
+// were removed.
+int RemoveInterruptedAlcCacheWrites();
+
 // A controller's code memory spans 16 MiB, so no ALC archive is larger.
 inline constexpr std::size_t kMaxAlcCacheSize = 4 + 16u * 1024 * 1024;
 

@@ -1,6 +1,11 @@
 #include "app/fMain.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 
@@ -140,6 +145,44 @@ TEST_F(MainTest, AValueOfTheWrongTypeStopsStartUpAndIsNotOverwritten) {
         m->FormDestroy();
         EXPECT_EQ(ReadFileText(OwnFile()), stored) << name;
     }
+}
+
+TEST_F(MainTest, LeftoversOfInterruptedWritesAreRemovedAtStart) {
+    const std::string saved = std::getenv("TEMP") ? std::getenv("TEMP") : "";
+    const std::string cache = fDir / "cache";
+    ::setenv("TEMP", cache.c_str(), 1);
+    const std::string cfg = fDir / "cfg/Tessvik/";
+    const struct {
+        std::string File;
+        bool Removed;
+    } files[] = {
+        {cfg + "ZeltoHttpServer.conf.a1B2c3", true},
+        {cfg + "ZeltoComServer.conf.Zz9Q0k", true},
+        {cache + "/alc_http_10.tmp.Qw3rTy", true},
+        {cache + "/alc_http_-3.tmp.Qw3rTy", true},
+        {cfg + "ZeltoHttpServer.conf", false},
+        {cfg + "ZeltoHttpServer.conf.bak", false},
+        {cfg + "ZeltoHttpServer.conf.a1B2c", false},
+        {cfg + "ZeltoHttpServer.conf.a1-2c3", false},
+        {cfg + "Other.conf.a1B2c3", false},
+        {Prog() + "/ZeltoHttpServer.conf.a1B2c3", false},  // not the settings folder
+        {cache + "/alc_http_10.tmp", false},
+        {cache + "/alc_http_010.tmp.Qw3rTy", false},
+        {cache + "/alc_http_x.tmp.Qw3rTy", false},
+        {cache + "/notes.tmp.Qw3rTy", false},
+        {cache + "/alc_http_12.tmp.Held00", false},  // a write in progress holds it
+    };
+    for (const auto& f : files) WriteFileText(f.File, "QLinkPassword=secret\n");
+    fs::create_symlink(cfg + "ZeltoHttpServer.conf", cache + "/alc_http_11.tmp.LnK000");
+    const int held = ::open((cache + "/alc_http_12.tmp.Held00").c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+
+    auto m = MakeMain();
+    m->FormCreate();
+    ::close(held);
+    if (saved.empty()) ::unsetenv("TEMP"); else ::setenv("TEMP", saved.c_str(), 1);
+    for (const auto& f : files) EXPECT_EQ(fs::exists(f.File), !f.Removed) << f.File;
+    EXPECT_TRUE(fs::is_symlink(cache + "/alc_http_11.tmp.LnK000"));
 }
 
 TEST_F(MainTest, CommandLineOverridesAreNotSaved) {
