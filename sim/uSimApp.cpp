@@ -39,6 +39,7 @@ bool TSimApp::AlcFileChanged() {
 }
 
 bool TSimApp::Setup(std::string& Error) {
+    SetChecksumKey(fOptions.ChecksumKey);  // before any checksum is formed, the password's included
     AlcFileChanged();
     const auto program = LoadSimProgram(fAlcFile, Error);
     if (!program) return false;

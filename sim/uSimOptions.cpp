@@ -96,6 +96,21 @@ const std::vector<TOption>& OptionTable() {
              o.Password = v;
              return true;
          }},
+        {"--checksum-key", "HEX", "the checksum key, one hexadecimal byte (default 5C). A server with\n"
+                                  "another key gets no answer.",
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             if (ParseChecksumXor(v, o.ChecksumKey.Xor)) return true;
+             e = std::string("Not ") + kChecksumXorExpected + ": " + v;
+             return false;
+         }},
+        {"--checksum-weights", "LIST", "the checksum weights, 16 hexadecimal words separated by commas\n"
+                                       "(default 0001,0003,0007,000D,0017,002F,005B,00B5,0167,02CF,\n"
+                                       "059F,0B3B,1675,2CE9,59D3,B3A7).",
+         [](const std::string& v, TSimOptions& o, std::string& e) {
+             if (ParseChecksumWeights(v, o.ChecksumKey.Weights)) return true;
+             e = std::string("Not ") + kChecksumWeightsExpected + ": " + v;
+             return false;
+         }},
         {"--bind", "ADDRESS", "listen on this IPv4 address only (default: all local addresses).",
          [](const std::string& v, TSimOptions& o, std::string& e) {
              if (!IsValidIPAddress(v)) {

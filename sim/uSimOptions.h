@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "qlink/hQLinkCommands.h"
+#include "qlink/uChecksumKey.h"
 #include "sim/uSimFaults.h"
 
 namespace zelto::sim {
@@ -20,6 +21,7 @@ struct TSimOptions {
     std::string AlcFile;        // "" = demo.alc beside the program
     bool WatchAlc = false;      // reload the program when the ALC file changes
     std::optional<std::string> Password;
+    TChecksumKey ChecksumKey = kDefaultChecksumKey;  // the controllers' checksum constants
     int TickMs = 100;           // step of the live values
     TSimFaultOptions Faults;
     bool Help = false;

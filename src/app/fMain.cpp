@@ -9,6 +9,7 @@
 #include "platform/uRegistry.h"
 #include "platform/uVersion.h"
 #include "plc/uAlcCache.h"
+#include "qlink/uChecksumKey.h"
 
 namespace zelto {
 
@@ -24,6 +25,19 @@ bool Contains(const std::string& text, const char* part) { return text.find(part
 // A login carries a user name and a password, and no variable whose name ends in "password".
 bool IsLoginRequest(const std::string& params) {
     return Contains(params, "username=") && Contains(params, "password=") && !Contains(params, ".password=");
+}
+
+// QLinkChecksumKey and QLinkChecksumWeights where they are set; a text that is not such a value stops the
+// start-up as a value of the wrong type does.
+void ReadChecksumKey(const TRegistry& reg, TChecksumKey& key) {
+    const auto refuse = [](const char* name, const char* expected) {
+        return ERegistryException(std::string("Invalid data type for '") + name + "': " + expected + " expected");
+    };
+    if (reg.ValueExists("QLinkChecksumKey") && !ParseChecksumXor(reg.ReadString("QLinkChecksumKey"), key.Xor))
+        throw refuse("QLinkChecksumKey", kChecksumXorExpected);
+    if (reg.ValueExists("QLinkChecksumWeights") &&
+        !ParseChecksumWeights(reg.ReadString("QLinkChecksumWeights"), key.Weights))
+        throw refuse("QLinkChecksumWeights", kChecksumWeightsExpected);
 }
 
 }  // namespace
@@ -121,11 +135,15 @@ void TfmMain::LoadSettings() {
     }
     fService = ResolveServiceSettings(fOptions.Service, stored, fProgramDir);
     fReadOnly = fService.ReadOnly;
-    // The sibling's adapter choice is read whether or not the program's own key exists.
+    // The sibling's adapter choice is read whether or not the program's own key exists, and so are the
+    // checksum constants of the installation's controllers, which both programs share.
+    TChecksumKey checksum = kDefaultChecksumKey;
     if (reg.OpenKey(kSiblingSettingsKey, false)) {
         if (reg.ValueExists("EthernetAdapterID")) SetQLinkNetworkAdapter(reg.ReadString("EthernetAdapterID"));
+        ReadChecksumKey(reg, checksum);
         reg.CloseKey();
     }
+    SetChecksumKey(checksum);
 }
 
 void TfmMain::SaveSettings() {

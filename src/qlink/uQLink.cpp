@@ -58,22 +58,30 @@ void PutFrameChecksum(std::span<uint8_t> frame, uint16_t length) {
 
 }  // namespace
 
-void ChecksumStep(uint8_t B, uint16_t& Acc, int Index) {
-    const auto weight = kChecksumWeights[static_cast<std::size_t>(Index) % kChecksumWeights.size()];
-    const auto product = static_cast<uint32_t>(B ^ kChecksumXor) * weight;
+namespace {
+
+void Step(const TChecksumKey& Key, uint8_t B, uint16_t& Acc, int Index) {
+    const auto weight = Key.Weights[static_cast<std::size_t>(Index) % Key.Weights.size()];
+    const auto product = static_cast<uint32_t>(B ^ Key.Xor) * weight;
     Acc = static_cast<uint16_t>(Acc + product);
 }
 
+}  // namespace
+
+void ChecksumStep(uint8_t B, uint16_t& Acc, int Index) { Step(ChecksumKey(), B, Acc, Index); }
+
 uint16_t FrameChecksum(const uint8_t* Bytes, int Count, uint16_t Init) {
+    const TChecksumKey& key = ChecksumKey();
     uint16_t acc = Init;
-    for (int i = 0; i < Count; ++i) ChecksumStep(Bytes[i], acc, i);
+    for (int i = 0; i < Count; ++i) Step(key, Bytes[i], acc, i);
     return acc;
 }
 
 uint16_t PasswordChecksum(std::u16string_view Password, uint16_t Init) {
+    const TChecksumKey& key = ChecksumKey();
     uint16_t acc = Init;
     int i = 0;
-    for (const char16_t unit : Password) ChecksumStep(static_cast<uint8_t>(unit & 0xFF), acc, i++);
+    for (const char16_t unit : Password) Step(key, static_cast<uint8_t>(unit & 0xFF), acc, i++);
     return acc;
 }
 

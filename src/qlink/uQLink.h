@@ -6,7 +6,8 @@
 // (direction, flags, command and data, password checksum), then the frame checksum over everything before
 // it. All multi-byte fields are little-endian. Frame text is two uppercase hexadecimal digits per byte.
 //
-// Pure functions over bytes and text: no state, safe on any thread.
+// Functions over bytes and text: no state of their own (the checksums read the key set at start), safe on
+// any thread.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -15,15 +16,9 @@
 #include <string_view>
 #include <vector>
 
-namespace zelto {
+#include "qlink/uChecksumKey.h"
 
-// The checksum constants shared by the server and every controller: K is XORed into each input byte, and
-// T[i mod 16] weights the byte at position i.
-inline constexpr uint8_t kChecksumXor = 0x5C;
-inline constexpr std::array<uint16_t, 16> kChecksumWeights = {
-    0x0001, 0x0003, 0x0007, 0x000D, 0x0017, 0x002F, 0x005B, 0x00B5,
-    0x0167, 0x02CF, 0x059F, 0x0B3B, 0x1675, 0x2CE9, 0x59D3, 0xB3A7,
-};
+namespace zelto {
 
 inline constexpr uint16_t kQLinkPort = 8442;     // controllers listen here
 inline constexpr int32_t kServerNAD = 1;         // the server's own NAD in every request
@@ -44,7 +39,7 @@ inline constexpr int kMaxAnswerData = kMaxFrameLength - 2;
 inline constexpr std::size_t kFrameBufferSize = kMaxRequestData + kRequestOverhead;
 using TFrameBuffer = std::array<uint8_t, kFrameBufferSize>;
 
-// Acc := Acc + ((B xor K) * T[Index mod 16]), modulo 2^16.
+// Acc := Acc + ((B xor K) * T[Index mod 16]), modulo 2^16, with K and T of ChecksumKey().
 void ChecksumStep(uint8_t B, uint16_t& Acc, int Index);
 // Checksum of the first Count bytes from Init; Count <= 0 gives Init.
 uint16_t FrameChecksum(const uint8_t* Bytes, int Count, uint16_t Init);

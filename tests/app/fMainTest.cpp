@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -15,6 +16,7 @@
 #include "log/uLog.h"
 #include "platform/TempDir.h"
 #include "platform/TestHttpClient.h"
+#include "qlink/uChecksumKey.h"
 
 using namespace zelto;
 using namespace zelto::test;
@@ -145,6 +147,41 @@ TEST_F(MainTest, AValueOfTheWrongTypeStopsStartUpAndIsNotOverwritten) {
         m->FormDestroy();
         EXPECT_EQ(ReadFileText(OwnFile()), stored) << name;
     }
+    // The checksum constants beside the adapter choice: a bad text stops the start-up, and good ones
+    // (or none) leave it running.
+    std::remove(OwnFile().c_str());
+    const struct {
+        const char* Stored;
+        const char* Refused;  // nullptr: taken
+    } sibling[] = {
+        {"QLinkChecksumKey=5C5\n", "QLinkChecksumKey"},
+        {"QLinkChecksumKey=\n", "QLinkChecksumKey"},
+        {"QLinkChecksumWeights=1,3,7,D,17,2F,5B,B5,167,2CF,59F,B3B,1675,2CE9,59D3\n", "QLinkChecksumWeights"},
+        {"QLinkChecksumWeights=1,3,7,D,17,2F,5B,B5,167,2CF,59F,B3B,1675,2CE9,59D3,B3A7,1\n", "QLinkChecksumWeights"},
+        {"QLinkChecksumWeights=1,3,7,D,17,2F,5B,B5,167,2CF,59F,B3B,1675,2CE9,59D3,1B3A7\n", "QLinkChecksumWeights"},
+        {"QLinkChecksumKey=0x21\nQLinkChecksumWeights= 1, 3,7,D,17,2F,5B,B5,167,2CF,59F,B3B,1675,2CE9,$59D3,FFFF\n",
+         nullptr},
+    };
+    for (const auto& c : sibling) {
+        WriteFileText(SiblingFile(), c.Stored);
+        fMessages.clear();
+        auto m = MakeMain();
+        m->FormCreate();
+        EXPECT_EQ(m->ListenerActive(), c.Refused == nullptr) << c.Stored;
+        if (c.Refused) {
+            ASSERT_EQ(fMessages.size(), 1u) << c.Stored;
+            EXPECT_EQ(fMessages[0].rfind(std::string("Invalid data type for '") + c.Refused + "': ", 0), 0u) << fMessages[0];
+        } else {
+            EXPECT_EQ(ChecksumKey().Xor, 0x21);
+            EXPECT_EQ(ChecksumKey().Weights[14], 0x59D3);
+            EXPECT_EQ(ChecksumKey().Weights[15], 0xFFFF);
+        }
+        m->FormDestroy();
+        EXPECT_EQ(ReadFileText(SiblingFile()).find(c.Stored), 0u) << "kept as written";
+    }
+    std::remove(SiblingFile().c_str());
+    MakeMain()->LoadSettings();
+    EXPECT_EQ(ChecksumKey(), kDefaultChecksumKey);
 }
 
 TEST_F(MainTest, LeftoversOfInterruptedWritesAreRemovedAtStart) {

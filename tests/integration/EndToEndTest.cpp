@@ -288,3 +288,29 @@ TEST_F(TEndToEnd, DuplicatedAnswersStillGiveTheRightValues) {
     ASSERT_TRUE(StartServer()) << fServer->Stderr();
     ExpectWritesReadBack([this](const std::string& q) { return Vars(q); });
 }
+
+TEST_F(TEndToEnd, ChecksumConstantsOfTheInstallation) {
+    const std::string weights = "0002,0005,000B,0011,001D,0035,0061,00C1,0185,0301,0607,0C0B,1811,301F,6029,C03D";
+    ASSERT_TRUE(StartSim({"--nad", "10", "--alc", ZELTO_DEMO_ALC, "--checksum-key", "A7", "--checksum-weights", weights}))
+        << fSim->Stderr();
+    // With the default constants the server and the controller do not understand each other.
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    EXPECT_EQ(Vars("c10.temp"), (std::vector<TEntry>{{"c10.temp", "?", ""}}));
+    StopServer();
+
+    const std::string conf = fDir / "cfg/Tessvik/ZeltoComServer.conf";
+    WriteFileText(conf, "QLinkChecksumKey=A7\nQLinkChecksumWeights=" + weights + "\n");
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    const auto e = Vars("c10.temp");
+    ASSERT_EQ(e.size(), 1u);
+    EXPECT_TRUE(std::regex_match(e[0].Value, std::regex("-?[0-9]+(\\.[0-9]+)?"))) << e[0].Value;
+    EXPECT_EQ(e[0].Description, "Tank temperature [&#176;C]");
+    StopServer();
+
+    // A value that is not one stops the start.
+    WriteFileText(conf, "QLinkChecksumKey=A7\nQLinkChecksumWeights=" + weights + ",0001\n");
+    TTestProcess bad(fDir / "ZeltoHttpServer", {"--headless", "--port", "0", "--adapter", "lo"}, fDir.Path().string(),
+                     fEnv, "refused");
+    EXPECT_EQ(bad.Wait(10000), 1);
+    EXPECT_NE(bad.Stderr().find("Invalid data type for 'QLinkChecksumWeights'"), std::string::npos) << bad.Stderr();
+}

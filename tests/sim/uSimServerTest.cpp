@@ -55,6 +55,8 @@ TEST(SimOptions, CommandLineTable) {
         {{"10", "--port"}, false, {}, "", 0},
         {{"--colour", "red", "10"}, false, {}, "", 0},
         {{"--plc-status", "running", "10"}, false, {}, "", 0},
+        {{"--checksum-key", "15C", "10"}, false, {}, "", 0},
+        {{"--checksum-weights", "1,3,7", "10"}, false, {}, "", 0},
     };
     for (const auto& c : cases) {
         TSimOptions o;
