@@ -178,8 +178,8 @@ bool TCommunicator::ReceiveText(const std::string& Text, const TUDPEndpoint& Pee
     // Once the controller's address is known nothing from elsewhere can be its answer.
     if (!fAskedIP.empty() && Peer.IP != fAskedIP) return false;
     // The datagram continues the gathered frame when it comes from the same sender and the two together
-    // are still a frame's beginning, or a whole frame that parses.
-    bool continues = false;
+    // are still a frame's beginning (continues), or a whole frame that parses (completes).
+    bool continues = false, completes = false;
     std::string joined;
     if (!RecMessage.empty() && Peer.IP == fRecPeer.IP && Peer.Port == fRecPeer.Port) {
         joined = RecMessage + Text;
@@ -187,15 +187,15 @@ bool TCommunicator::ReceiveText(const std::string& Text, const TUDPEndpoint& Pee
         int32_t sender = 0, receiver = 0;
         uint8_t direction = 0, flags = 0;
         std::string data;
-        continues = size != 0 && (size == kFrameSizeUnknown || joined.size() < size ||
-                                  ParseFrame(joined, sender, receiver, direction, flags, data));
+        continues = size != 0 && (size == kFrameSizeUnknown || joined.size() < size);
+        completes = size != 0 && !continues && ParseFrame(joined, sender, receiver, direction, flags, data);
     }
     const std::size_t start = FindFrameStart(Text);
-    if (start != std::string::npos && (start == 0 || !continues)) {
+    if (completes || (continues && start != 0)) {
+        RecMessage = std::move(joined);  // also when the rest holds "AA55" among its data
+    } else if (start != std::string::npos) {
         RecMessage = Text.substr(start);
         fRecPeer = Peer;
-    } else if (continues) {
-        RecMessage = std::move(joined);
     } else {
         return false;  // noise: neither a frame's beginning nor the rest of the gathered one
     }

@@ -149,7 +149,8 @@ TEST_F(CommunicatorTest, BytesBeforeTheMagicAreDropped) {
 }
 
 TEST_F(CommunicatorTest, FrameSplitOverTwoDatagramsAtEveryOffset) {
-    const auto frame = Answer(10, {0xAB, 0xCD, 0xEF});
+    // Data that hold the magic bytes: one cut gives a second part that begins like a frame.
+    const auto frame = Answer(10, {0xAB, 0xAA, 0x55, 0xEF});
     // The first part must hold the magic bytes: a datagram without them while waiting is dropped.
     for (std::size_t cut = 2; cut < frame.size(); ++cut) {
         const std::vector<uint8_t> head(frame.begin(), frame.begin() + static_cast<long>(cut));
@@ -159,7 +160,7 @@ TEST_F(CommunicatorTest, FrameSplitOverTwoDatagramsAtEveryOffset) {
             s.Inject(tail);
         });
         ASSERT_TRUE(fComm->SendCommand(kCmdReadStatus)) << "cut at " << cut;
-        EXPECT_EQ(fComm->LastData(), "ABCDEF") << "cut at " << cut;
+        EXPECT_EQ(fComm->LastData(), "ABAA55EF") << "cut at " << cut;
     }
 }
 
