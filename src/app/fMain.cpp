@@ -70,8 +70,8 @@ void TfmMain::FormCreate() {
     }
     fTimerRunning = false;
     // Copies that a write cut short (a crash, kill -9) left beside the settings and the cache files.
-    RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSettingsKey);
-    RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSiblingSettingsKey);
+    RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSettingsKey, SettingsFlat());
+    RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat());
     RemoveInterruptedAlcCacheWrites();
     fZeltoServer = fFactory ? fFactory(*this) : nullptr;
     // Lock is a member and exists from construction on, before the listener can call the handler.

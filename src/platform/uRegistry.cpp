@@ -185,8 +185,8 @@ void TRegistry::CloseKey() {
     if (err != 0) throw ERegistryException("Could not write settings file " + file + ": " + std::strerror(err));
 }
 
-int RemoveInterruptedSettingsWrites(const std::string& root, const std::string& keyPath) {
-    const std::string file = SettingsFileOf(root, keyPath);
+int RemoveInterruptedSettingsWrites(const std::string& root, const std::string& keyPath, bool flat) {
+    const std::string file = SettingsFileOf(root, keyPath, flat);
     if (file.empty()) return 0;
     const std::filesystem::path path(file);
     const std::string name = path.filename().string();

@@ -27,7 +27,7 @@ std::string SettingsFileOf(const std::string& root, const std::string& keyPath, 
 
 // Removes the temporary files that interrupted writes of a key's file left beside it (the settings hold
 // the Q-link password, which must not linger in a forgotten copy). Returns how many were removed.
-int RemoveInterruptedSettingsWrites(const std::string& root, const std::string& keyPath);
+int RemoveInterruptedSettingsWrites(const std::string& root, const std::string& keyPath, bool flat = false);
 
 class TRegistry {
 public:

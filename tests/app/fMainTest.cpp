@@ -220,6 +220,16 @@ TEST_F(MainTest, LeftoversOfInterruptedWritesAreRemovedAtStart) {
     if (saved.empty()) ::unsetenv("TEMP"); else ::setenv("TEMP", saved.c_str(), 1);
     for (const auto& f : files) EXPECT_EQ(fs::exists(f.File), !f.Removed) << f.File;
     EXPECT_TRUE(fs::is_symlink(cache + "/alc_http_11.tmp.LnK000"));
+
+    // A settings folder named on the command line holds the files (and their leftovers) directly.
+    const std::string leftover = fDir / "conf/ZeltoComServer.conf.a1B2c3";
+    WriteFileText(leftover, "");
+    TMainOptions named;
+    named.Service.ConfigDir = fDir / "conf";
+    m->FormDestroy();
+    auto other = MakeMain(true, named);
+    other->FormCreate();
+    EXPECT_FALSE(fs::exists(leftover));
 }
 
 TEST_F(MainTest, CommandLineOverridesAreNotSaved) {
