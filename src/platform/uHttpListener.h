@@ -1,21 +1,21 @@
 #pragma once
-// The HTTP listener: a general HTTP/1.1 server on Boost.Beast. Each connection runs on a thread of its own
-// and carries one request; the listener hands the request to a handler and sends what the handler set,
-// then closes the connection. Limits keep a bad or slow client from taking the server down: at most
-// MaxConnections at once (the next one gets 503), the request line and headers within HeaderLimit (414 or
-// 431), a body within BodyLimit (413), ReadDeadline for reading a whole request (408) and WriteDeadline
-// for sending a response. Only GET, HEAD and POST reach the handler (others get 405). Bodies are never
-// decompressed.
+// The HTTP listener: a general HTTP/1.1 server on Boost.Beast. One I/O thread does all socket work
+// (accept, read, write, file bodies, open streams) asynchronously; the handler runs on a fixed pool of
+// worker threads, so a handler that waits never stalls the others. Each connection carries one request;
+// the listener hands it to the handler, sends what the handler set and closes the connection. Limits keep
+// a bad or slow client from taking the server down: at most MaxConnections at once (when all are taken,
+// the one that has waited longest without sending a whole request head is closed to make room; when every
+// one has sent its request head, the next gets 503), the request line and headers within HeaderLimit (414
+// or 431), a body within BodyLimit (413), ReadDeadline for reading a whole request (408) and WriteDeadline
+// for each write of an answer. Only GET, HEAD and POST reach the handler (others get 405; OPTIONS may be
+// let through). Bodies are never decompressed. An early refusal frees its place as soon as it is sent.
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -25,7 +25,7 @@ namespace zelto {
 
 // What the listener hands the handler about one request.
 struct THttpRequestInfo {
-    std::string Command;   // "GET", "HEAD" or "POST"
+    std::string Command;   // "GET", "HEAD" or "POST" ("OPTIONS" when accepted)
     std::string ClientIp;  // the peer's address
     std::string LocalIp;   // the local address of the connection
     std::string Document;  // the URL's path, percent-decoded, beginning with "/"
@@ -72,19 +72,26 @@ struct THttpResponseInfo {
     std::shared_ptr<THttpStream> Stream;
 };
 
-// Called once per request, on the connection's thread; several calls may run at once. An exception that
-// escapes becomes status 500 with its message as the content text.
+// Called once per request, on a worker thread; several calls may run at once. An exception that escapes
+// becomes status 500 with its message as the content text. A status without a body (204, 304, 1xx) goes
+// out without content and without Content-Length.
 using THttpHandler = std::function<void(const THttpRequestInfo&, THttpResponseInfo&)>;
 
+// Tells which requests are handled one at a time in the order they arrived (see SetSerialRequests).
+// Called on the I/O thread: it must be quick and must not block.
+using THttpRequestTest = std::function<bool(const THttpRequestInfo&)>;
+
 struct THttpLimits {
-    int MaxConnections = 64;
-    std::size_t HeaderLimit = 8 * 1024;
+    int MaxConnections = 1024;
+    std::size_t HeaderLimit = 64 * 1024;
     std::size_t BodyLimit = 1024 * 1024;
     std::chrono::milliseconds ReadDeadline{10000};
     std::chrono::milliseconds WriteDeadline{10000};
     // OPTIONS requests reach the handler (cross-origin preflight); otherwise they get 405 like every
     // method but GET, HEAD and POST.
     bool AcceptOptions = false;
+    // Worker threads that run the handler, started with the listener.
+    int Workers = 4;
 };
 
 // A port that cannot be opened; the message is the one shown to the user.
@@ -105,20 +112,25 @@ public:
     void SetDefaultPort(uint16_t port) { fDefaultPort = port; }
     // Address to listen on; all IPv4 addresses by default.
     void SetBindAddress(const std::string& address) { fBindAddress = address; }
+    // Requests for which isSerial is true are handled one at a time, in the order they arrived, on a worker
+    // of their own; they wait in a queue, not on a thread, and never hold up the others. Set before Start.
+    void SetSerialRequests(THttpRequestTest isSerial) { fSerial = std::move(isSerial); }
 
     // Opens the port and starts accepting. Throws EHttpListenerError: "Could not bind socket. Address and
     // port are already in use." when the port is taken, the system's text for other errors.
     void Start();
-    // Stops accepting, drops idle connections and waits until no request is in the handler any more.
+    // Stops accepting, closes every connection, drops the requests still waiting for the handler and waits
+    // until no request is in the handler any more.
     void Stop();
     bool Active() const;
     uint16_t BoundPort() const;
-    int ConnectionCount() const;  // connections being served now
+    int ConnectionCount() const;  // connections counting against MaxConnections now
 
 private:
     struct TImpl;
     THttpHandler fHandler;
     THttpLimits fLimits;
+    THttpRequestTest fSerial;
     uint16_t fDefaultPort = 80;
     std::string fBindAddress = "0.0.0.0";
     std::unique_ptr<TImpl> fImpl;

@@ -46,7 +46,7 @@ struct TGate {
 
 class HttpListenerTest : public ::testing::Test {
 protected:
-    void Start(THttpLimits limits = {}) {
+    void Start(THttpLimits limits = {}, THttpRequestTest serial = {}) {
         fListener = std::make_unique<THttpListener>(
             [this](const THttpRequestInfo& rq, THttpResponseInfo& rs) {
                 {
@@ -58,6 +58,7 @@ protected:
             limits);
         fListener->SetBindAddress("127.0.0.1");
         fListener->SetDefaultPort(0);
+        fListener->SetSerialRequests(std::move(serial));
         fListener->Start();
         fPort = fListener->BoundPort();
         ASSERT_NE(fPort, 0);
@@ -78,9 +79,11 @@ protected:
 
 TEST_F(HttpListenerTest, HandsTheHandlerTheRequest) {
     Start();
+    const std::string longQuery = std::string(20 * 1024, 'q');  // a few hundred variables
     const struct {
         std::string request, command, document, params;
     } cases[] = {
+        {"GET /v?" + longQuery + " HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/v", longQuery},
         {"GET /a%20b/c.html?x=%41&y HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/a b/c.html", "x=%41&y"},
         {"GET /%2e%2e/x HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/../x", ""},
         {"GET /p%zz%4 HTTP/1.0\r\n\r\n", "GET", "/p%zz%4", ""},
@@ -135,9 +138,14 @@ TEST_F(HttpListenerTest, SendsWhatTheHandlerSet) {
             rs.ContentStream = std::make_unique<TContentFile>(dir / "a.png");
         } else if (d == "/missing") {
             rs.ContentStream = std::make_unique<TContentFile>(dir / "nope.png");
+        } else if (d == "/preflight") {
+            rs.ResponseNo = 204;
+            rs.ExtraHeaders = {{"Access-Control-Allow-Origin", "*"}, {"X-Split", "a\r\nX-Injected: 1"}};
         }
     };
-    Start();
+    THttpLimits limits;
+    limits.AcceptOptions = true;
+    Start(limits);
     const struct {
         std::string method, target;
         int status;
@@ -151,6 +159,8 @@ TEST_F(HttpListenerTest, SendsWhatTheHandlerSet) {
         {"HEAD", "/file", 200, "image/png", "", "10"},
         {"HEAD", "/xml", 200, "text/xml; charset=us-ascii", "", "8"},
         {"GET", "/missing", 500, "", "", ""},
+        {"OPTIONS", "/preflight", 204, "", "", ""},
+        {"GET", "/preflight", 204, "", "", ""},
     };
     for (const auto& c : cases) {
         const THttpReply r = Request(fPort, c.method, c.target);
@@ -162,6 +172,10 @@ TEST_F(HttpListenerTest, SendsWhatTheHandlerSet) {
         EXPECT_EQ(r.Header("content-type"), c.type) << c.target;
         EXPECT_EQ(r.Body, c.body) << c.method << " " << c.target;
         EXPECT_EQ(r.Header("content-length"), c.length) << c.method << " " << c.target;
+        if (c.target == "/preflight") {
+            EXPECT_EQ(r.Header("access-control-allow-origin"), "*");
+            EXPECT_EQ(r.Raw.find("X-Injected"), std::string::npos) << r.Raw;  // a header that would split the answer is left out
+        }
     }
 }
 
@@ -169,7 +183,7 @@ TEST_F(HttpListenerTest, RefusesWhatItCannotServe) {
     Start();
     const std::string longLine = "GET /" + std::string(100 * 1024, 'a') + " HTTP/1.1\r\nHost: h\r\n\r\n";
     std::string manyHeaders = "GET / HTTP/1.1\r\nHost: h\r\n";
-    for (int i = 0; i < 3000; ++i) manyHeaders += "X-H" + std::to_string(i) + ": v\r\n";
+    for (int i = 0; i < 8000; ++i) manyHeaders += "X-H" + std::to_string(i) + ": v\r\n";
     manyHeaders += "\r\n";
     const std::string bigBody = "POST / HTTP/1.1\r\nHost: h\r\nContent-Length: 2000000\r\n\r\n" + std::string(4096, 'b');
     const struct {
@@ -177,10 +191,11 @@ TEST_F(HttpListenerTest, RefusesWhatItCannotServe) {
         int status;
     } cases[] = {
         {"request line of 100 KiB", longLine, 414},
-        {"3000 headers", manyHeaders, 431},
+        {"8000 headers", manyHeaders, 431},
         {"body over 1 MiB", bigBody, 413},
         {"PUT", "PUT / HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n", 405},
         {"DELETE", "DELETE /x HTTP/1.1\r\nHost: h\r\n\r\n", 405},
+        {"OPTIONS", "OPTIONS / HTTP/1.1\r\nHost: h\r\n\r\n", 405},
         {"garbage", "NOT HTTP AT ALL\r\n\r\n", 400},
         {"target without slash", "GET abc HTTP/1.1\r\nHost: h\r\n\r\n", 400},
     };
@@ -237,6 +252,32 @@ TEST_F(HttpListenerTest, ConnectionsBeyondTheCapGet503) {
     for (auto& t : blocked) t.join();
     EXPECT_EQ(statuses, (std::vector<int>{200, 200}));
     EXPECT_EQ(Get(fPort, "/after").Status, 200);  // the finished connections freed their places
+
+    // Early answers free their places as soon as they are sent, even while their clients stay connected.
+    std::vector<int> refused;
+    for (int i = 0; i < 4; ++i) {
+        refused.push_back(ConnectLocal(fPort));
+        const std::string put = "PUT / HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\n\r\n";
+        (void)::send(refused.back(), put.data(), put.size(), MSG_NOSIGNAL);
+        char head[12] = {};
+        EXPECT_EQ(::recv(refused.back(), head, sizeof head, MSG_WAITALL), 12);
+        EXPECT_EQ(std::string(head, 12), "HTTP/1.1 405");
+    }
+    EXPECT_EQ(Get(fPort, "/after-405").Status, 200);
+    for (const int fd : refused) ::close(fd);
+
+    // Idle connections that never sent a whole request head make room, the oldest first.
+    const int idle1 = ConnectLocal(fPort);
+    (void)::send(idle1, "GET /", 5, MSG_NOSIGNAL);
+    std::this_thread::sleep_for(20ms);  // accepted in this order
+    const int idle2 = ConnectLocal(fPort);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(Get(fPort, "/past-the-idle").Status, 200);
+    EXPECT_EQ(ReadAll(idle1, 2000), "");  // closed without an answer
+    pollfd p{idle2, POLLIN, 0};
+    EXPECT_EQ(::poll(&p, 1, 50), 0);  // still open
+    ::close(idle1);
+    ::close(idle2);
 }
 
 TEST_F(HttpListenerTest, PortThatCannotBeOpenedIsReported) {
@@ -278,4 +319,93 @@ TEST_F(HttpListenerTest, StopWaitsForTheRequestInTheHandler) {
     EXPECT_TRUE(doneWhenStopped);
     EXPECT_FALSE(fListener->Active());
     EXPECT_LT(ConnectLocal(fPort), 0);
+}
+
+TEST_F(HttpListenerTest, BurstBeyondTheWorkersIsAnsweredAndSerialRequestsGoOneAtATime) {
+    std::atomic<int> inside{0};
+    std::atomic<int> most{0};
+    fHandler = [&](const THttpRequestInfo& rq, THttpResponseInfo& rs) {
+        if (rq.Document == "/serial") {
+            const int now = ++inside;
+            int seen = most;
+            while (now > seen && !most.compare_exchange_weak(seen, now)) {
+            }
+            std::this_thread::sleep_for(2ms);
+            --inside;
+        }
+        rs.ContentText = rq.Document + "?" + rq.Params;
+    };
+    THttpLimits limits;
+    limits.Workers = 2;
+    Start(limits, [](const THttpRequestInfo& rq) { return rq.Document == "/serial"; });
+    std::vector<std::thread> clients;
+    std::vector<THttpReply> replies(48);
+    for (int i = 0; i < 48; ++i) {
+        clients.emplace_back([&, i] { replies[i] = Get(fPort, std::string(i % 4 == 0 ? "/serial" : "/pool") + "?" + std::to_string(i)); });
+    }
+    for (auto& t : clients) t.join();
+    for (int i = 0; i < 48; ++i) {
+        EXPECT_EQ(replies[i].Status, 200) << i;
+        EXPECT_EQ(replies[i].Body, std::string(i % 4 == 0 ? "/serial" : "/pool") + "?" + std::to_string(i));
+    }
+    EXPECT_EQ(most, 1);
+    EXPECT_EQ(fListener->ConnectionCount(), 0);
+}
+
+TEST_F(HttpListenerTest, StreamSendsWhatItsProducerQueuesWithoutHoldingAWorker) {
+    std::mutex m;
+    std::vector<std::shared_ptr<THttpStream>> streams;
+    fHandler = [&](const THttpRequestInfo& rq, THttpResponseInfo& rs) {
+        if (rq.Document != "/events") return;
+        rs.ContentType = "text/event-stream; charset=utf-8";
+        rs.ExtraHeaders = {{"Cache-Control", "no-cache"}};
+        rs.Stream = std::make_shared<THttpStream>();
+        rs.Stream->Send(": open\n\n");
+        std::lock_guard<std::mutex> lock(m);
+        streams.push_back(rs.Stream);
+    };
+    THttpLimits limits;
+    limits.Workers = 1;
+    Start(limits);
+    auto streamNo = [&](std::size_t i) -> std::shared_ptr<THttpStream> {
+        for (int k = 0; k < 500; ++k) {
+            {
+                std::lock_guard<std::mutex> lock(m);
+                if (streams.size() > i) return streams[i];
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        return nullptr;
+    };
+    // A stream that its producer ends.
+    std::string raw;
+    std::thread reader([&] { raw = SendRaw(fPort, "GET /events HTTP/1.1\r\nHost: h\r\n\r\n"); });
+    const auto first = streamNo(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(Get(fPort, "/other").Status, 200);  // the open stream holds no worker
+    EXPECT_TRUE(first->Send("data: 1\n\n"));
+    EXPECT_TRUE(first->Send("data: caf\xC3\xA9\n\n"));
+    first->Close();
+    reader.join();
+    const THttpReply r = ParseReply(raw);
+    EXPECT_EQ(r.Status, 200);
+    EXPECT_EQ(r.Header("content-type"), "text/event-stream; charset=utf-8");
+    EXPECT_EQ(r.Header("cache-control"), "no-cache");
+    EXPECT_EQ(r.Header("content-length"), "");
+    EXPECT_EQ(r.Body, ": open\n\ndata: 1\n\ndata: caf\xC3\xA9\n\n");
+
+    // A stream whose client leaves: the producer learns it from Send.
+    const int fd = ConnectLocal(fPort);
+    const std::string get = "GET /events HTTP/1.1\r\nHost: h\r\n\r\n";
+    (void)::send(fd, get.data(), get.size(), MSG_NOSIGNAL);
+    const auto second = streamNo(1);
+    ASSERT_NE(second, nullptr);
+    ::close(fd);
+    bool ended = false;
+    for (int k = 0; k < 500 && !ended; ++k) {
+        ended = !second->Send("data: x\n\n");
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(fListener->ConnectionCount(), 0);
 }

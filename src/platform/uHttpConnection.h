@@ -1,0 +1,117 @@
+#pragma once
+// One connection of the HTTP listener, a small state machine from the accepted socket to its close:
+//
+//   reading ──► waiting (the handler runs on a worker) ──► writing ──► draining ──► closed
+//      │                                                      └──► streaming ──┘
+//      └──► (405, 400, 408, 413, 414, 431, 503) writing an early answer ──► draining ──► closed
+//
+// The connection counts against the listener's cap from accept until its answer is out (or it closes);
+// the drain after the answer does not. Everything here runs on the listener's I/O thread; the handler's
+// answer comes back through Respond, posted to that thread.
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http.hpp>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "platform/uHttpListener.h"
+
+namespace zelto {
+
+class THttpConnection;
+
+// What a connection needs from its listener; called on the I/O thread only.
+class THttpConnectionHost {
+public:
+    virtual ~THttpConnectionHost() = default;
+    virtual const THttpLimits& Limits() const = 0;
+    // A whole request head arrived, or the connection is answered early: it is no longer one that may be
+    // closed to make room.
+    virtual void ReadingEnded(THttpConnection& c) = 0;
+    // The request is read: the handler runs on a worker and its answer comes back through c->Respond.
+    virtual void Dispatch(std::shared_ptr<THttpConnection> c, THttpRequestInfo request) = 0;
+    // The connection's answer is out or it closed: it no longer counts against the cap.
+    virtual void Released(THttpConnection& c) = 0;
+    // The connection is closed: the listener forgets it.
+    virtual void Closed(THttpConnection& c) = 0;
+    // False when too many answered connections are still draining: the next one closes at once.
+    virtual bool MayLinger() const = 0;
+    // A function for a stream's producer that makes the I/O thread call c->Pump soon; harmless once the
+    // listener has stopped.
+    virtual std::function<void()> StreamWaker(std::weak_ptr<THttpConnection> c) = 0;
+    // A scratch buffer for bytes that are read only to be dropped.
+    virtual boost::asio::mutable_buffer DrainBuffer() = 0;
+};
+
+class THttpConnection : public std::enable_shared_from_this<THttpConnection> {
+public:
+    enum class TState { Reading, Waiting, Writing, Streaming, Draining, Closed };
+
+    THttpConnection(THttpConnectionHost& host, boost::asio::ip::tcp::socket socket);
+    ~THttpConnection();
+
+    // Reads the request under the read deadline.
+    void Start();
+    // Answers 503 (too many connections) at once, without reading.
+    void Refuse();
+    // Sends the handler's answer (posted back from the worker).
+    void Respond(THttpResponseInfo& response);
+    // Writes what the stream's producer queued, or ends the answer when the stream has ended.
+    void Pump();
+    // Closes the socket now, ending a stream; pending operations end without effect.
+    void Close();
+
+    TState State() const { return fState; }
+    // The listener's book-keeping, on the I/O thread.
+    bool Counted = false;      // counts against the cap
+    bool WithoutHead = false;  // in the list of connections that may be closed to make room
+    std::list<std::shared_ptr<THttpConnection>>::iterator OpenPos;
+    std::list<THttpConnection*>::iterator HeadlessPos;
+
+private:
+    using tcp = boost::asio::ip::tcp;
+    using error_code = boost::system::error_code;
+
+    void ArmDeadline(std::chrono::milliseconds after, void (THttpConnection::*onExpiry)());
+    void CancelDeadline();
+    void OnReadExpired();
+    void OnHeader(error_code ec);
+    void ReadBody();
+    void OnReadError(error_code ec);
+    void OnRequest();
+    void SendStatus(unsigned status, const std::string& text);
+    void PrepareAnswer(THttpResponseInfo& response);
+    void WriteAnswer();
+    void OnWritten(error_code ec);
+    void Finish();
+    void Drain();
+
+    THttpConnectionHost& fHost;
+    tcp::socket fSocket;
+    boost::asio::steady_timer fTimer;
+    unsigned fDeadlineId = 0;
+    TState fState = TState::Reading;
+    bool fTimedOut = false;
+    bool fHeadOnly = false;
+    boost::beast::flat_buffer fBuffer;
+    std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> fParser;
+    std::string fContinue;
+    std::variant<std::monostate, boost::beast::http::response<boost::beast::http::string_body>,
+                 boost::beast::http::response<boost::beast::http::file_body>,
+                 boost::beast::http::response<boost::beast::http::empty_body>>
+        fAnswer;
+    std::shared_ptr<THttpStream> fStream;
+    std::string fStreamText;  // being written
+    bool fStreamWriting = false;
+    bool fDrainReading = false;
+    std::size_t fDrained = 0;
+};
+
+}  // namespace zelto
