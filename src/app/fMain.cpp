@@ -27,6 +27,9 @@ bool IsLoginRequest(const std::string& params) {
     return Contains(params, "username=") && Contains(params, "password=") && !Contains(params, ".password=");
 }
 
+// A variable request: neither a file (no query) nor a login. These go to the request service.
+bool IsVariableRequest(const std::string& params) { return !params.empty() && !IsLoginRequest(params); }
+
 // QLinkChecksumKey and QLinkChecksumWeights where they are set; a text that is not such a value stops the
 // start-up as a value of the wrong type does.
 void ReadChecksumKey(const TRegistry& reg, TChecksumKey& key) {
@@ -52,6 +55,9 @@ TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
     if (fOptions.SettingsRoot.empty()) fOptions.SettingsRoot = DefaultSettingsRoot();
     fService.WebRoot = fProgramDir;
     IdHTTPServer1.SetBindAddress(fOptions.Service.Bind.value_or(fOptions.BindAddress));
+    // Variable requests reach the handler one at a time, in the order they arrived; files and logins never
+    // wait behind them.
+    IdHTTPServer1.SetSerialRequests([](const THttpRequestInfo& rq) { return IsVariableRequest(rq.Params); });
 }
 
 TfmMain::~TfmMain() { FormDestroy(); }
@@ -189,14 +195,10 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         AResponseInfo.ContentText = "Forbidden";
         return;
     }
-    std::lock_guard<std::mutex> lock(Lock);
-    ++fReqCount;
-    fReqTimestamp = Now();
-    {
-        std::lock_guard<std::mutex> fields(fFieldsMutex);
-        fLastReqUrl = ARequestInfo.ClientIp;
-        fLocalIp = ARequestInfo.LocalIp;
-    }
+    // The request lock guards the request service only: files and logins are counted and served at once.
+    std::unique_lock<std::mutex> lock(Lock, std::defer_lock);
+    if (IsVariableRequest(ARequestInfo.Params)) lock.lock();
+    CountRequest(ARequestInfo);
     const std::string& params = ARequestInfo.Params;
     if (params.empty()) {
         MyLog.AddLog("File request from " + ARequestInfo.ClientIp + ": " + ARequestInfo.Document);
@@ -223,6 +225,15 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         AResponseInfo.ContentType = "text/xml";
         AResponseInfo.ContentText = fZeltoServer->ReadVars(params);
     }
+}
+
+void TfmMain::CountRequest(const THttpRequestInfo& ARequestInfo) {
+    // Under one lock, so that the count, time and addresses shown always belong to the same latest request.
+    std::lock_guard<std::mutex> fields(fFieldsMutex);
+    ++fReqCount;
+    fReqTimestamp = Now();
+    fLastReqUrl = ARequestInfo.ClientIp;
+    fLocalIp = ARequestInfo.LocalIp;
 }
 
 std::string TfmMain::RestartListener(uint16_t port) {

@@ -68,7 +68,7 @@ public:
     // Writes the geometry and the settings. Throws ERegistryException when they cannot be written.
     void SaveSettings();
 
-    // The request handler, called by the listener on the connection's thread.
+    // The request handler, called by the listener on a worker thread; variable requests one at a time.
     void IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THttpResponseInfo& AResponseInfo);
 
     // Shows a message to the user (a message box in the window, stderr headless).
@@ -108,6 +108,8 @@ public:
 
 private:
     void ShowMessage(const std::string& text);
+    // Counts a request and keeps its time and addresses as the latest.
+    void CountRequest(const THttpRequestInfo& ARequestInfo);
     // --config names the folder that holds the settings files themselves.
     bool SettingsFlat() const { return fOptions.Service.ConfigDir.has_value(); }
     // The file a document names, or nullopt when there is none to serve (missing, a folder, outside the
@@ -120,7 +122,7 @@ private:
     TServiceSettings fService;  // set by LoadSettings, before the listener starts
     std::atomic<bool> fReadOnly{false};
 
-    std::mutex Lock;  // one request at a time
+    std::mutex Lock;  // guards the request service: one variable request at a time
     bool fTimerRunning = false;
     std::atomic<TDateTime> fServerStartedAt{0};
     std::atomic<int32_t> fReqCount{0};

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -434,4 +435,44 @@ TEST_F(HandlerTest, RequestsOverTheListenerRunOneAtATime) {
     EXPECT_EQ(most, 1);
     EXPECT_EQ(fMain->ReqCount(), 8);
     EXPECT_EQ(fMain->RequestStatus().LastReqUrl, "127.0.0.1");
+}
+
+TEST_F(HandlerTest, FilesAndLoginsAreServedWhileAVariableRequestWaitsForItsController) {
+    std::mutex m;
+    std::condition_variable changed;
+    bool silent = true;  // the first controller asked does not answer until the test lets it
+    fFake->Answer = [&](const std::string& q) {
+        std::unique_lock<std::mutex> lock(m);
+        changed.notify_all();
+        changed.wait(lock, [&] { return !silent || q != "c99.temp"; });
+        return q;
+    };
+    const uint16_t port = fMain->ListenerPort();
+    THttpReply waiting, queued;
+    std::thread first([&] { waiting = Get(port, "/?c99.temp"); });
+    {
+        std::unique_lock<std::mutex> lock(m);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return fFake->Calls().size() == 1; }));
+    }
+    std::thread second([&] { queued = Get(port, "/?c10.temp"); });
+    const auto started = std::chrono::steady_clock::now();
+    const THttpReply file = Get(port, "/page.html");
+    const THttpReply login = Get(port, "/?username=a&password=b");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(1));
+    EXPECT_EQ(file.Status, 200);
+    EXPECT_EQ(file.Body, "<html>page</html>");
+    EXPECT_EQ(login.Body, "1");
+    EXPECT_EQ(fFake->Calls().size(), 1u);  // the second variable request waits for the first
+    {
+        std::lock_guard<std::mutex> lock(m);
+        silent = false;
+        changed.notify_all();
+    }
+    first.join();
+    second.join();
+    EXPECT_EQ(waiting.Body, "c99.temp");
+    EXPECT_EQ(queued.Body, "c10.temp");
+    ASSERT_EQ(fFake->Calls().size(), 2u);
+    EXPECT_EQ(fFake->Calls()[1].Query, "c10.temp");
+    EXPECT_EQ(fMain->ReqCount(), 4);
 }
