@@ -267,11 +267,15 @@ TEST_F(HttpListenerTest, ConnectionsBeyondTheCapGet503) {
     for (const int fd : refused) ::close(fd);
 
     // Idle connections that never sent a whole request head make room, the oldest first.
+    auto accepted = [&](int n) {  // waits until the listener holds n connections
+        for (int k = 0; k < 500 && fListener->ConnectionCount() < n; ++k) std::this_thread::sleep_for(1ms);
+        return fListener->ConnectionCount() == n;
+    };
     const int idle1 = ConnectLocal(fPort);
     (void)::send(idle1, "GET /", 5, MSG_NOSIGNAL);
-    std::this_thread::sleep_for(20ms);  // accepted in this order
+    ASSERT_TRUE(accepted(1));
     const int idle2 = ConnectLocal(fPort);
-    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(accepted(2));
     EXPECT_EQ(Get(fPort, "/past-the-idle").Status, 200);
     EXPECT_EQ(ReadAll(idle1, 2000), "");  // closed without an answer
     pollfd p{idle2, POLLIN, 0};
