@@ -54,6 +54,7 @@ TZelto* TZeltoServer::BindItemToZelto(int32_t NAD) {
         fZeltoList.Add(std::make_unique<TZelto>(NAD));
         p = fZeltoList.GetByNAD(NAD);
     }
+    if (!fCounting) return p;
     p->LastRequestTimestamp = Now();
     const int64_t count = int64_t{p->RequestCount} + 1;
     p->RequestCount = count > kMaxRequestCount ? 0 : static_cast<int32_t>(count);
@@ -93,7 +94,9 @@ void TZeltoServer::PrepareZelto(TZelto& P) {
 void TZeltoServer::ReadPass(bool ReadAll) {
     struct TPublish {
         TZeltoServer& s;
-        ~TPublish() { s.PublishAccessList(); }
+        ~TPublish() {
+            if (s.fCounting) s.PublishAccessList();
+        }
     } publish{*this};
     for (int i = 0; i < fZeltoList.Count(); ++i) {
         TZelto* p = fZeltoList.GetItem(i);

@@ -20,6 +20,7 @@
 #include "net/uEthernetUtils.h"
 #include "plc/uZelto.h"
 #include "vars/uGadgetVars.h"
+#include "web/uVarResult.h"
 #include "web/uXmlText.h"
 #include "web/uZeltoStatus.h"
 
@@ -34,6 +35,10 @@ struct TZeltoServerHost {
     std::function<int32_t()> ReqCount;           // requests so far, the current one included; empty: 0
     std::string SettingsRoot;                    // settings folder of the sibling's key; empty: the user's
 };
+
+// The items of a variable request's query: cut at every "&"; a backslash right before an "&" is dropped
+// (the item still ends there). An empty query has no items; "&" alone has one empty item.
+std::vector<std::string> SplitRequestItems(const std::string& InputStr);
 
 // "sys.server_uptime": whole days, " days, ", then the rest as h:mm:ss with the locale's time separator.
 std::string FormatServerUptime(TDateTime NowValue, TDateTime StartedAt, const TFormatSettings& fs);
@@ -55,6 +60,10 @@ public:
     // The whole variable request: the query text in, the response document out. An ALC line that cannot be
     // parsed raises EAlcParseError.
     std::string ReadVars(const std::string& InputStr);
+    // The same request with its answer as a list of entries, for the other answer formats. Counted false:
+    // a reading on behalf of a live stream, which leaves the proxies' counters and the list of recently
+    // accessed controllers as they are (the stream was counted once, when it opened).
+    TVarResults ReadResults(const std::string& InputStr, bool Counted = true);
     // Reads every variable of one controller (through a new proxy) and returns the response document.
     std::string ReadAllVars(int32_t ANAD);
     // Autodetection: the NADs and addresses of the controllers that answer a broadcast ping within 500 ms.
@@ -67,6 +76,10 @@ public:
     std::string BuildResponse();
     std::string FormatGadgetVar(const TGadgetVar& AVar) const;
     std::string FormatSystemVar(const std::string& N);
+    // The entries of the current request, in the document's order.
+    TVarResults Results();
+    TVarResult GadgetResult(const TGadgetVar& AVar) const;
+    TVarResult SystemResult(const std::string& N);
 
     TZeltoList& ZeltoList() { return fZeltoList; }
     TGadgetVarList& GadgetVarList() { return fGadgetVarList; }
@@ -98,7 +111,8 @@ private:
     void PrepareZelto(TZelto& P);
     // Copies the access list's proxies for the status display.
     void PublishAccessList();
-    std::string ControllerSystemVar(const std::string& N);
+    void ControllerSystemVar(const std::string& N, TVarResult& r);
+    std::string Entry(const TVarResult& r) const;
 
     TZeltoServerHost fHost;
     TZeltoList fZeltoList;
@@ -111,6 +125,7 @@ private:
     std::string fPassword;
     bool fReadOnly = false;
     TDateTime fCreatedAt = 0;
+    bool fCounting = true;  // false while a stream's reading runs
 
     mutable std::mutex fSnapshotLock;
     std::array<std::optional<TZeltoStatus>, 3> fSnapshot;

@@ -1,0 +1,135 @@
+#include "web/uStreamHub.h"
+
+#include <set>
+
+#include "base/NumberText.h"
+#include "web/uJsonText.h"
+#include "web/uZeltoIntf.h"
+
+namespace zelto {
+
+int64_t StreamGroupOf(const std::string& Item) {
+    if (Item.empty() || (Item[0] != 'c' && Item[0] != 'C')) return kServerGroup;
+    const std::size_t dot = Item.find('.');
+    int32_t nad = 0;
+    if (dot == std::string::npos || dot < 1 || !TryParseWholeNumber(std::string_view(Item).substr(1, dot - 1), nad))
+        return kServerGroup;
+    return nad;
+}
+
+TStreamHub::TStreamHub(TReader Reader, TOptions Options)
+    : fReader(std::move(Reader)), fOptions(Options), fThread([this] { Run(); }) {}
+
+TStreamHub::~TStreamHub() { Stop(); }
+
+bool TStreamHub::HasRoom() const {
+    std::lock_guard<std::mutex> lock(fLock);
+    return !fStopped && fSubscribers.size() < fOptions.MaxStreams;
+}
+
+std::size_t TStreamHub::Count() const {
+    std::lock_guard<std::mutex> lock(fLock);
+    return fSubscribers.size();
+}
+
+std::string TStreamHub::VarsEvent(const std::vector<std::string>& JsonEntries) {
+    return "event: vars\ndata: " + JsonVarsDocumentOf(JsonEntries) + "\n\n";
+}
+
+TStreamHub::TOpenResult TStreamHub::Open(std::shared_ptr<THttpStream> Stream, const std::string& Query,
+                                         const TVarResults& First) {
+    auto s = std::make_unique<TSubscriber>();
+    s->Stream = std::move(Stream);
+    s->Items = SplitRequestItems(Query);
+    std::vector<std::string> entries;
+    for (const TVarResult& r : First) {
+        entries.push_back(JsonVarEntry(r));
+        s->Sent.emplace(r.Name, entries.back());
+    }
+    s->LastSend = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(fLock);
+    if (fStopped) return TOpenResult::Stopped;
+    if (fSubscribers.size() >= fOptions.MaxStreams) return TOpenResult::Full;
+    s->Stream->Send(VarsEvent(entries));
+    fSubscribers.push_back(std::move(s));
+    return TOpenResult::Opened;
+}
+
+void TStreamHub::Stop() {
+    {
+        std::lock_guard<std::mutex> lock(fLock);
+        if (fStopped && !fThread.joinable()) return;
+        fStopped = true;
+    }
+    fWake.notify_all();
+    if (fThread.joinable()) fThread.join();
+    std::lock_guard<std::mutex> lock(fLock);
+    for (const auto& s : fSubscribers) s->Stream->Close();
+    fSubscribers.clear();
+}
+
+void TStreamHub::Run() {
+    auto next = std::chrono::steady_clock::now() + fOptions.Interval;
+    std::unique_lock<std::mutex> lock(fLock);
+    while (!fStopped) {
+        if (fWake.wait_until(lock, next, [this] { return fStopped; })) break;
+        lock.unlock();
+        Tick();
+        lock.lock();
+        // The next round starts an interval after this one began; a round that took longer starts at once.
+        next += fOptions.Interval;
+        const auto now = std::chrono::steady_clock::now();
+        if (next < now) next = now;
+    }
+}
+
+void TStreamHub::Tick() {
+    // Which items each controller is asked for; streams whose client left are dropped here.
+    std::map<int64_t, std::vector<std::string>> groups;
+    {
+        std::lock_guard<std::mutex> lock(fLock);
+        std::erase_if(fSubscribers, [](const auto& s) { return s->Stream->Closed(); });
+        std::set<std::string> seen;
+        for (const auto& s : fSubscribers)
+            for (const std::string& item : s->Items)
+                if (seen.insert(item).second) groups[StreamGroupOf(item)].push_back(item);
+    }
+    std::map<std::string, std::string> entries;
+    for (const auto& [key, items] : groups) {
+        std::string query;
+        for (const std::string& item : items) query += (query.empty() ? "" : "&") + item;
+        try {
+            for (const TVarResult& r : fReader(query)) entries.emplace(r.Name, JsonVarEntry(r));
+        } catch (const std::exception&) {
+            // An unexpected error of one controller (an ALC that does not parse) leaves its entries as
+            // they were; the streams hear from it again when a later round reads it.
+        }
+    }
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(fLock);
+    std::erase_if(fSubscribers, [&](const auto& s) { return !SendChanges(*s, entries, now); });
+}
+
+bool TStreamHub::SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,
+                             std::chrono::steady_clock::time_point Now) {
+    std::vector<std::string> changed;
+    for (const std::string& item : S.Items) {
+        const auto e = Entries.find(item);
+        if (e == Entries.end()) continue;
+        auto& sent = S.Sent[item];
+        if (sent == e->second) continue;
+        sent = e->second;
+        changed.push_back(e->second);
+    }
+    if (!changed.empty()) {
+        S.LastSend = Now;
+        return S.Stream->Send(VarsEvent(changed));
+    }
+    if (Now - S.LastSend >= fOptions.KeepAlive) {
+        S.LastSend = Now;
+        return S.Stream->Send(kKeepAlive);
+    }
+    return !S.Stream->Closed();
+}
+
+}  // namespace zelto

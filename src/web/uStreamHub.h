@@ -1,0 +1,90 @@
+#pragma once
+// Live streams of variable values (Server-Sent Events). Every open stream names items like a variable
+// request; one reader serves them all: every interval it reads each controller that any stream names
+// once, with the union of the items the streams want of it (so a hundred pages watching c10.temp cost one
+// read of controller 10), and sends each stream an event "vars" with the entries that changed since its
+// last event. A stream that has nothing new for KeepAlive gets a comment line, so that idle proxies keep
+// the connection. A stream whose client does not read is dropped by its own bound (THttpStream).
+//
+// Threads: Open, Count, HasRoom and Stop may be called from any thread. The reader function runs on the
+// hub's one thread, never while the hub's own lock is held, so it may take the request lock.
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/uHttpStream.h"
+#include "web/uVarResult.h"
+
+namespace zelto {
+
+class TStreamHub {
+public:
+    // Reads the items of a query (all of one controller, or all of the server's own) and returns their
+    // entries; a reading on behalf of the streams, not a request of its own.
+    using TReader = std::function<TVarResults(const std::string& Query)>;
+
+    struct TOptions {
+        std::chrono::milliseconds Interval{250};
+        std::size_t MaxStreams = 256;
+        std::chrono::milliseconds KeepAlive{15000};
+    };
+
+    enum class TOpenResult { Opened, Full, Stopped };
+
+    TStreamHub(TReader Reader, TOptions Options);
+    ~TStreamHub();  // Stop
+    TStreamHub(const TStreamHub&) = delete;
+    TStreamHub& operator=(const TStreamHub&) = delete;
+
+    // True when one more stream may open (the caller checks before it reads the first answer).
+    bool HasRoom() const;
+    // Opens a stream for the items of Query: sends First (the entries of the request as the caller read
+    // them) as the first event at once, and from then on the changes. Full beyond MaxStreams.
+    TOpenResult Open(std::shared_ptr<THttpStream> Stream, const std::string& Query, const TVarResults& First);
+    // Streams open now.
+    std::size_t Count() const;
+    // Ends the reader and every stream (each after what is queued has been sent).
+    void Stop();
+
+    // The text of one event "vars" carrying the JSON of these entries.
+    static std::string VarsEvent(const std::vector<std::string>& JsonEntries);
+    static constexpr const char* kKeepAlive = ": keep-alive\n\n";
+
+private:
+    struct TSubscriber {
+        std::shared_ptr<THttpStream> Stream;
+        std::vector<std::string> Items;            // as the query names them, in order
+        std::map<std::string, std::string> Sent;   // item -> its entry as last sent
+        std::chrono::steady_clock::time_point LastSend;
+    };
+
+    void Run();
+    // One round: read every controller the streams name and send the changes.
+    void Tick();
+    // Hands a subscriber the entries that differ from what it was sent; false when its stream has ended.
+    bool SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,
+                     std::chrono::steady_clock::time_point Now);
+
+    TReader fReader;
+    TOptions fOptions;
+    mutable std::mutex fLock;
+    std::condition_variable fWake;
+    std::vector<std::unique_ptr<TSubscriber>> fSubscribers;
+    bool fStopped = false;
+    std::thread fThread;
+};
+
+// The key that groups an item with the other items of its controller: the NAD of a controller item, or
+// kServerGroup for the server's own names (and anything else).
+inline constexpr int64_t kServerGroup = INT64_MIN;
+int64_t StreamGroupOf(const std::string& Item);
+
+}  // namespace zelto
