@@ -43,6 +43,12 @@ void ReadChecksumKey(const TRegistry& reg, TChecksumKey& key) {
         throw refuse("QLinkChecksumWeights", kChecksumWeightsExpected);
 }
 
+// OPTIONS always reaches the handler, which answers it by the cross-origin setting (405 without one).
+THttpLimits WithOptions(THttpLimits limits) {
+    limits.AcceptOptions = true;
+    return limits;
+}
+
 }  // namespace
 
 TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
@@ -50,7 +56,7 @@ TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
       fFactory(std::move(factory)),
       fProgramDir(fOptions.ProgramDir.empty() ? ExecutableDir() : fOptions.ProgramDir),
       IdHTTPServer1([this](const THttpRequestInfo& rq, THttpResponseInfo& rs) { IdHTTPServer1CommandGet(rq, rs); },
-                    fOptions.Limits) {
+                    WithOptions(fOptions.Limits)) {
     if (fOptions.Service.ConfigDir) fOptions.SettingsRoot = *fOptions.Service.ConfigDir;
     if (fOptions.SettingsRoot.empty()) fOptions.SettingsRoot = DefaultSettingsRoot();
     fService.WebRoot = fProgramDir;
@@ -93,6 +99,15 @@ void TfmMain::FormCreate() {
     if (!OnNotice && !fService.LogNotice.empty()) std::cerr << fService.LogNotice << std::endl;
     if (fZeltoServer) fZeltoServer->SetEthernetAdapter(fOptions.AdapterOverride.value_or(QLinkNetworkAdapter()));
     fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
+    // The streams read like a variable request: under the request lock, on the service in place then.
+    fWebClients = std::make_unique<TWebClients>(
+        fOptions.AllowOriginOverride.value_or(fAllowOrigin),
+        StreamIntervalOf(fOptions.StreamIntervalOverride.value_or(fStreamInterval)), [this](const std::string& q) {
+            std::lock_guard<std::mutex> lock(Lock);
+            if (!fZeltoServer) return TVarResults{};
+            fZeltoServer->SetPassword(QLinkPassword());
+            return fZeltoServer->ReadResults(q, false);
+        });
     IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
     try {
         IdHTTPServer1.Start();
@@ -115,6 +130,7 @@ void TfmMain::FormDestroy() {
             ShowMessage(e.what());
         }
     }
+    if (fWebClients) fWebClients->Stop();  // every stream ends cleanly before the listener stops
     IdHTTPServer1.Stop();  // no request is in the handler once this returns
     fZeltoServer.reset();
 }
@@ -137,6 +153,8 @@ void TfmMain::LoadSettings() {
         if (reg.ValueExists("QLinkPassword")) SetQLinkPassword(reg.ReadString("QLinkPassword"));
         if (reg.ValueExists("LogToFile")) MyLog.Enabled = reg.ReadBool("LogToFile");
         if (reg.ValueExists("Port")) fHttpPort = static_cast<uint16_t>(reg.ReadInteger("Port") & 0xFFFF);
+        if (reg.ValueExists("AllowOrigin")) fAllowOrigin = reg.ReadString("AllowOrigin");
+        if (reg.ValueExists("StreamInterval")) fStreamInterval = reg.ReadInteger("StreamInterval");
         reg.CloseKey();
     }
     fService = ResolveServiceSettings(fOptions.Service, stored, fProgramDir);
@@ -165,6 +183,8 @@ void TfmMain::SaveSettings() {
     reg.WriteString("QLinkPassword", QLinkPassword());
     reg.WriteBool("LogToFile", MyLog.Enabled);
     reg.WriteInteger("Port", fHttpPort);
+    reg.WriteString("AllowOrigin", fAllowOrigin);
+    reg.WriteInteger("StreamInterval", fStreamInterval);
     reg.CloseKey();
     if (!reg.OpenKey(kSiblingSettingsKey, true)) {
         throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat()));
@@ -195,6 +215,12 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         AResponseInfo.ContentText = "Forbidden";
         return;
     }
+    if (ARequestInfo.Command == "OPTIONS") {
+        if (fWebClients) fWebClients->AnswerOptions(ARequestInfo, AResponseInfo);
+        else AResponseInfo.ResponseNo = 405, AResponseInfo.ContentText = "Method not allowed";
+        return;
+    }
+    if (fWebClients) fWebClients->AddOriginHeaders(ARequestInfo, AResponseInfo);
     // The request lock guards the request service only: files and logins are counted and served at once.
     std::unique_lock<std::mutex> lock(Lock, std::defer_lock);
     if (IsVariableRequest(ARequestInfo.Params)) lock.lock();
@@ -222,8 +248,12 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
             return;
         }
         fZeltoServer->SetPassword(QLinkPassword());  // a password changed meanwhile applies from now on
-        AResponseInfo.ContentType = "text/xml";
-        AResponseInfo.ContentText = fZeltoServer->ReadVars(params);
+        if (fWebClients) {
+            fWebClients->AnswerVariables(ARequestInfo, AResponseInfo, *fZeltoServer);
+        } else {
+            AResponseInfo.ContentType = "text/xml";
+            AResponseInfo.ContentText = fZeltoServer->ReadVars(params);
+        }
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "app/uRequestService.h"
 #include "app/uServiceOptions.h"
+#include "app/uWebClients.h"
 #include "base/DateTime.h"
 #include "platform/uHttpListener.h"
 
@@ -39,6 +40,8 @@ struct TMainOptions {
     std::optional<std::string> AdapterOverride; // --adapter: this run only, not saved
     std::string BindAddress = "0.0.0.0";        // replaced by Service.Bind when that is set
     TServiceOptions Service;                    // --www, --log, --config, --allow, --read-only, --bind
+    std::optional<std::string> AllowOriginOverride;  // --allow-origin: this run only, not saved
+    std::optional<int> StreamIntervalOverride;       // --stream-interval: this run only, not saved
     THttpLimits Limits;
 };
 
@@ -103,6 +106,11 @@ public:
     std::string QLinkNetworkAdapter() const;
     void SetQLinkNetworkAdapter(const std::string& id);
     uint16_t HttpPort() const { return fHttpPort; }
+    // The origins whose pages may call the server ("" none, "*" all) and the live streams' interval in ms.
+    const std::string& AllowOrigin() const { return fAllowOrigin; }
+    int StreamInterval() const { return fStreamInterval; }
+    // Cross-origin rules and live streams in force (nullptr before FormCreate).
+    const TWebClients* WebClients() const { return fWebClients.get(); }
     void SetHttpPort(uint16_t port) { fHttpPort = port; }
     TWindowGeometry Geometry;
 
@@ -133,11 +141,14 @@ private:
     std::string fQLinkPassword;
     std::string fQLinkNetworkAdapter;
     uint16_t fHttpPort = kDefaultHttpPort;
+    std::string fAllowOrigin;
+    int fStreamInterval = kDefaultStreamInterval;
     std::string fCaption;
     std::string fListenerError;
     bool fCreated = false;
     bool fSettingsLoaded = false;
     std::unique_ptr<IRequestService> fZeltoServer;
+    std::unique_ptr<TWebClients> fWebClients;  // stopped before the service it reads is freed
     THttpListener IdHTTPServer1;  // declared last: stopped before the fields it serves are gone
 };
 

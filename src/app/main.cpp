@@ -74,6 +74,8 @@ int main(int argc, char** argv) {
         desktop.Main.PortOverride = cl.Port;
         desktop.Main.AdapterOverride = cl.Adapter;
         desktop.Main.Service = cl.Service;
+        desktop.Main.AllowOriginOverride = cl.AllowOrigin;
+        desktop.Main.StreamIntervalOverride = cl.StreamInterval;
         desktop.ScreenshotDir = cl.ScreenshotDir.value_or("");
         return gui::RunDesktop(argc, argv, desktop, wake, stopSignals);
     }
@@ -83,6 +85,8 @@ int main(int argc, char** argv) {
     options.PortOverride = cl.Port;
     options.AdapterOverride = cl.Adapter;
     options.Service = cl.Service;
+    options.AllowOriginOverride = cl.AllowOrigin;
+    options.StreamIntervalOverride = cl.StreamInterval;
     TfmMain fmMain(options);
     fmMain.OnShowMessage = [](const std::string& text) { std::cerr << text << std::endl; };
     fmMain.OnNotice = [](const std::string& text) { std::cout << text << std::endl; };

@@ -48,6 +48,14 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             if (v && cl.Error.empty()) cl.Port = port;
         } else if (arg == "--adapter") {
             if (const auto v = value()) cl.Adapter = *v;
+        } else if (arg == "--allow-origin") {
+            if (const auto v = value()) cl.AllowOrigin = *v;
+        } else if (arg == "--stream-interval") {
+            const auto v = value();
+            uint16_t ms = 0;
+            if (v && (!ParsePort(*v, ms) || ms == 0))
+                cl.Error = "--stream-interval needs a number of milliseconds from 1 to 65535, not '" + *v + "'";
+            if (v && cl.Error.empty()) cl.StreamInterval = ms;
         } else if (arg == "--screenshot") {
             if (const auto v = value()) cl.ScreenshotDir = *v;
         } else if (IsServiceOption(arg)) {
@@ -63,12 +71,17 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "Usage: ZeltoHttpServer [--headless] [--port N] [--adapter ID] [--screenshot DIR] [--help] [--version]\n"
            "                       [--www DIR] [--log FILE] [--config DIR] [--allow LIST] [--read-only] [--bind ADDRESS]\n"
+           "                       [--allow-origin LIST] [--stream-interval MS]\n"
            "\n"
            "Serves the variables of Zelto controllers on the local network over HTTP.\n"
            "\n"
            "  --headless     run without a window until SIGINT or SIGTERM (without it: a window and a tray icon)\n"
            "  --port N       listen for HTTP on port N for this run (0 picks a free port); not saved\n"
            "  --adapter ID   use the network adapter ID (e.g. eth0) for Q-link for this run; not saved\n"
+           "  --allow-origin LIST  let pages from these origins call the server (\"*\": any page; a list\n"
+           "                 like \"http://a.example,https://b.example:8443\") for this run; not saved\n"
+           "  --stream-interval MS  read the values of live streams every MS milliseconds (default 250)\n"
+           "                 for this run; not saved\n"
            "  --screenshot DIR  (with the window) kill -USR1 saves a picture of the window into DIR,\n"
            "                 kill -USR2 pictures of the window and the dialogs\n"
            + ServiceUsageText() +

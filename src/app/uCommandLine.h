@@ -15,12 +15,15 @@ struct TCommandLine {
     bool Version = false;
     std::optional<uint16_t> Port;
     std::optional<std::string> Adapter;
+    std::optional<std::string> AllowOrigin;     // origins whose pages may call the server ("*": all)
+    std::optional<int> StreamInterval;          // ms between the live streams' readings
     std::optional<std::string> ScreenshotDir;
     TServiceOptions Service;  // --www, --log, --config, --allow, --read-only, --bind  // with the window: SIGUSR1/SIGUSR2 save pictures there
     std::string Error;  // non-empty when the arguments cannot be used
 };
 
-// Reads "--headless", "--port N", "--adapter ID", "--screenshot DIR", "--help", "--version" and the
+// Reads "--headless", "--port N", "--adapter ID", "--allow-origin LIST", "--stream-interval MS",
+// "--screenshot DIR", "--help", "--version" and the
 // service options (the options with a value also as "--port=N").
 TCommandLine ParseCommandLine(const std::vector<std::string>& args);
 

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "base/DateTime.h"
+#include "web/uVarResult.h"
 #include "web/uZeltoStatus.h"
 
 namespace zelto {
@@ -25,6 +26,9 @@ public:
     virtual void SetPassword(const std::string& Password) = 0;
     // The whole variable request: the query text in, the response document out. Unexpected errors throw.
     virtual std::string ReadVars(const std::string& InputStr) = 0;
+    // The same request with the answer as a list of entries (for JSON and streams). Counted false: a
+    // reading for the live streams, which leaves the controllers' counters and the access list alone.
+    virtual TVarResults ReadResults(const std::string& InputStr, bool Counted) = 0;
     // Chooses the Q-link adapter; an empty ID, or one that no adapter has, selects the default adapter.
     virtual void SetEthernetAdapter(const std::string& EthernetAdapterID) = 0;
     // The three controllers of the latest variable request, empty slots as nullopt.

@@ -21,6 +21,10 @@ public:
         fServer.SetReadOnly(fWindow.ReadOnly());
         return fServer.ReadVars(InputStr);
     }
+    TVarResults ReadResults(const std::string& InputStr, bool Counted) override {
+        fServer.SetReadOnly(fWindow.ReadOnly());
+        return fServer.ReadResults(InputStr, Counted);
+    }
     void SetEthernetAdapter(const std::string& EthernetAdapterID) override {
         fServer.SetEthernetAdapter(EthernetAdapterID);
     }

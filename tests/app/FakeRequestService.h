@@ -1,11 +1,14 @@
 #pragma once
 // A request service for tests: records what the handler hands it and answers from a function.
+#include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "app/uRequestService.h"
+#include "web/uZeltoIntf.h"
 
 namespace zelto::test {
 
@@ -27,6 +30,28 @@ public:
         }
         return Answer ? Answer(InputStr) : "<xml>" + InputStr + "</xml>";
     }
+    // One text entry per item, its value the item itself; recorded like ReadVars (uncounted readings apart).
+    TVarResults ReadResults(const std::string& InputStr, bool Counted) override {
+        {
+            std::lock_guard<std::mutex> lock(fMutex);
+            (Counted ? fCalls : fUncounted).push_back({fPassword, InputStr});
+        }
+        fChanged.notify_all();
+        if (Results) return Results(InputStr);
+        TVarResults out;
+        for (const std::string& item : SplitRequestItems(InputStr))
+            out.push_back(TVarResult{item, TValueKind::Text, 0, item, {}, {}, {}});
+        return out;
+    }
+    std::vector<TCall> Uncounted() const {
+        std::lock_guard<std::mutex> lock(fMutex);
+        return fUncounted;
+    }
+    // Waits (at most five seconds) until an uncounted reading has come.
+    bool WaitUncounted() {
+        std::unique_lock<std::mutex> lock(fMutex);
+        return fChanged.wait_for(lock, std::chrono::seconds(5), [this] { return !fUncounted.empty(); });
+    }
     void SetEthernetAdapter(const std::string& EthernetAdapterID) override {
         std::lock_guard<std::mutex> lock(fMutex);
         fAdapter = EthernetAdapterID;
@@ -44,13 +69,16 @@ public:
     }
 
     std::function<std::string(const std::string&)> Answer;
+    std::function<TVarResults(const std::string&)> Results;
 
 private:
     mutable std::mutex fMutex;
+    std::condition_variable fChanged;
     std::string fPassword;
     std::string fAdapter;
     bool fAdapterSet = false;
     std::vector<TCall> fCalls;
+    std::vector<TCall> fUncounted;
 };
 
 }  // namespace zelto::test

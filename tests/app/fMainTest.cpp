@@ -18,6 +18,8 @@
 #include "platform/TempDir.h"
 #include "platform/TestHttpClient.h"
 #include "qlink/uChecksumKey.h"
+#include "web/TestJson.h"
+#include "web/uZeltoIntf.h"
 
 using namespace zelto;
 using namespace zelto::test;
@@ -475,4 +477,76 @@ TEST_F(HandlerTest, FilesAndLoginsAreServedWhileAVariableRequestWaitsForItsContr
     ASSERT_EQ(fFake->Calls().size(), 2u);
     EXPECT_EQ(fFake->Calls()[1].Query, "c10.temp");
     EXPECT_EQ(fMain->ReqCount(), 4);
+}
+
+// JSON for clients that prefer it, live streams for EventSource, and cross-origin headers and preflights
+// only where the AllowOrigin setting lets them.
+TEST_F(HandlerTest, AnswerFormatsCrossOriginAndStreams) {
+    fMain->FormDestroy();
+    TMainOptions options;
+    options.AllowOriginOverride = "http://page.example";
+    options.StreamIntervalOverride = 20;
+    fMain = MakeMain(true, options);
+    fMain->FormCreate();
+    auto handle = [&](const std::string& command, const std::string& params, const std::string& accept,
+                      const std::string& origin) {
+        THttpRequestInfo rq;
+        rq.Command = command;
+        rq.Document = "/";
+        rq.Params = params;
+        if (!accept.empty()) rq.Headers.emplace_back("Accept", accept);
+        if (!origin.empty()) rq.Headers.emplace_back("origin", origin);
+        THttpResponseInfo rs;
+        fMain->IdHTTPServer1CommandGet(rq, rs);
+        return rs;
+    };
+    using H = std::vector<std::pair<std::string, std::string>>;
+    const H allowed = {{"Access-Control-Allow-Origin", "http://page.example"}, {"Vary", "Origin"}};
+    const struct {
+        std::string command, params, accept, origin;
+        int status;
+        std::string type;
+        H headers;  // the first ones expected
+    } cases[] = {
+        {"GET", "c1.a", "", "", 200, "text/xml", {{"Vary", "Origin"}}},
+        {"GET", "c1.a&c1.b", "application/json", "http://page.example", 200, "application/json; charset=utf-8", allowed},
+        {"GET", "c1.a", "application/json", "http://other.example", 200, "application/json; charset=utf-8", {{"Vary", "Origin"}}},
+        {"OPTIONS", "", "", "http://page.example", 204, "", allowed},
+        {"OPTIONS", "", "", "http://other.example", 405, "", {{"Vary", "Origin"}, {"Allow", "GET, HEAD, POST"}}},
+        {"GET", "c1.a&c1.b=5", "text/event-stream", "", 400, "text/plain", {{"Vary", "Origin"}}},
+        {"GET", "c1.a", "text/event-stream", "http://page.example", 200, "text/event-stream; charset=utf-8", allowed},
+    };
+    int32_t counted = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command + " " + c.params + " " + c.accept + " " + c.origin);
+        THttpResponseInfo rs = handle(c.command, c.params, c.accept, c.origin);
+        EXPECT_EQ(rs.ResponseNo, c.status);
+        EXPECT_EQ(rs.ContentType, c.type);
+        ASSERT_GE(rs.ExtraHeaders.size(), c.headers.size());
+        EXPECT_EQ(H(rs.ExtraHeaders.begin(), rs.ExtraHeaders.begin() + static_cast<long>(c.headers.size())), c.headers);
+        if (c.command != "OPTIONS") ++counted;
+        EXPECT_EQ(fMain->ReqCount(), counted);
+        if (c.type.starts_with("application/json")) {
+            const TJson doc = TJsonReader::Parse(rs.ContentText);
+            EXPECT_EQ(doc["vars"].Items.size(), SplitRequestItems(c.params).size());
+            EXPECT_EQ(doc["vars"].Items[0]["value"].Str, "c1.a");
+        }
+        if (c.type.starts_with("text/event-stream")) {
+            ASSERT_TRUE(rs.Stream);
+            EXPECT_EQ(rs.Stream->TakePending(),
+                      "event: vars\ndata: {\"vars\":[{\"name\":\"c1.a\",\"value\":\"c1.a\",\"description\":\"\"}]}\n\n");
+            // The stream's later readings are the hub's: uncounted, and the request count stays.
+            EXPECT_TRUE(fFake->WaitUncounted());
+            EXPECT_EQ(fMain->ReqCount(), counted);
+            fMain->FormDestroy();
+            EXPECT_TRUE(rs.Stream->Finished());  // shutdown ends the stream
+        }
+    }
+    // Without the setting nothing changes: no extra headers, OPTIONS refused.
+    fMain = MakeMain();
+    fMain->FormCreate();
+    EXPECT_TRUE(handle("GET", "c1.a", "", "http://page.example").ExtraHeaders.empty());
+    const THttpResponseInfo rs = handle("OPTIONS", "", "", "http://page.example");
+    EXPECT_EQ(rs.ResponseNo, 405);
+    EXPECT_EQ(rs.ExtraHeaders, (H{{"Allow", "GET, HEAD, POST"}}));
 }

@@ -1,0 +1,86 @@
+#include "app/uWebClients.h"
+
+#include <algorithm>
+
+#include "web/uAnswerFormat.h"
+#include "web/uJsonText.h"
+#include "web/uZeltoIntf.h"
+
+namespace zelto {
+
+namespace {
+
+void Refuse(THttpResponseInfo& Response, int Status, const std::string& Text) {
+    Response.ResponseNo = Status;
+    Response.ContentType = "text/plain";
+    Response.ContentText = Text;
+}
+
+}  // namespace
+
+std::chrono::milliseconds StreamIntervalOf(int Value) {
+    return std::chrono::milliseconds(std::clamp(Value, kMinStreamInterval, kMaxStreamInterval));
+}
+
+TWebClients::TWebClients(const std::string& AllowOrigin, std::chrono::milliseconds StreamInterval,
+                         TStreamHub::TReader StreamReader)
+    : fCrossOrigin(AllowOrigin),
+      fHub(std::move(StreamReader), TStreamHub::TOptions{StreamInterval, kMaxStreams, std::chrono::seconds(15)}) {}
+
+TWebClients::~TWebClients() { Stop(); }
+
+void TWebClients::Stop() { fHub.Stop(); }
+
+void TWebClients::AnswerOptions(const THttpRequestInfo& Request, THttpResponseInfo& Response) const {
+    if (fCrossOrigin.Preflight(Request.Header("Origin"), Response.ExtraHeaders)) {
+        Response.ResponseNo = 204;
+    } else {
+        Response.ResponseNo = 405;
+        Response.ContentText = "Method not allowed";
+    }
+}
+
+void TWebClients::AddOriginHeaders(const THttpRequestInfo& Request, THttpResponseInfo& Response) const {
+    for (auto& h : fCrossOrigin.AnswerHeaders(Request.Header("Origin"))) Response.ExtraHeaders.push_back(std::move(h));
+}
+
+void TWebClients::AnswerVariables(const THttpRequestInfo& Request, THttpResponseInfo& Response,
+                                  IRequestService& Service) {
+    switch (ChooseAnswerFormat(Request.Header("Accept"))) {
+        case TAnswerFormat::Xml:
+            Response.ContentType = "text/xml";
+            Response.ContentText = Service.ReadVars(Request.Params);
+            return;
+        case TAnswerFormat::Json:
+            Response.ContentType = "application/json; charset=utf-8";
+            Response.ContentText = JsonVarsDocument(Service.ReadResults(Request.Params, true));
+            return;
+        case TAnswerFormat::EventStream: OpenStream(Request, Response, Service); return;
+    }
+}
+
+void TWebClients::OpenStream(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service) {
+    const auto items = SplitRequestItems(Request.Params);
+    if (std::any_of(items.begin(), items.end(), [](const std::string& i) { return i.find('=') != std::string::npos; }))
+        return Refuse(Response, 400, "A stream only reads: send writes as ordinary requests.");
+    if (Request.Command == "HEAD") {
+        Response.ContentType = "text/event-stream; charset=utf-8";
+        return;
+    }
+    if (!fHub.HasRoom()) return Refuse(Response, 503, "Too many streams are open; try again later.");
+    // The first event carries every entry; reading it counts like an ordinary variable request.
+    const TVarResults first = Service.ReadResults(Request.Params, true);
+    auto stream = std::make_shared<THttpStream>();
+    switch (fHub.Open(stream, Request.Params, first)) {
+        case TStreamHub::TOpenResult::Opened:
+            Response.ContentType = "text/event-stream; charset=utf-8";
+            Response.ExtraHeaders.emplace_back("Cache-Control", "no-cache");
+            Response.ExtraHeaders.emplace_back("X-Accel-Buffering", "no");
+            Response.Stream = std::move(stream);
+            return;
+        case TStreamHub::TOpenResult::Full: return Refuse(Response, 503, "Too many streams are open; try again later.");
+        case TStreamHub::TOpenResult::Stopped: return Refuse(Response, 503, "The server is stopping.");
+    }
+}
+
+}  // namespace zelto
