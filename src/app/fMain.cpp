@@ -183,8 +183,6 @@ void TfmMain::SaveSettings() {
     reg.WriteString("QLinkPassword", QLinkPassword());
     reg.WriteBool("LogToFile", MyLog.Enabled);
     reg.WriteInteger("Port", fHttpPort);
-    reg.WriteString("AllowOrigin", fAllowOrigin);
-    reg.WriteInteger("StreamInterval", fStreamInterval);
     reg.CloseKey();
     if (!reg.OpenKey(kSiblingSettingsKey, true)) {
         throw ERegistryException("Could not open the settings " + SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat()));

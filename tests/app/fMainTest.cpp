@@ -106,7 +106,7 @@ TEST_F(MainTest, NoKeysAtAllSelectTheDefaultAdapterAndCreateBothKeys) {
 TEST_F(MainTest, StoredSettingsAreUsedAndWrittenBack) {
     WriteFileText(OwnFile(),
                   "Top=-5\nLeft=7\nWidth=800\nHeight=600\nMaximized=1\nQLinkPassword=s3cret \\s\n"
-                  "LogToFile=1\nPort=65616\n");
+                  "LogToFile=1\nPort=65616\nAllowOrigin=* \nStreamInterval=5\n");
     WriteFileText(SiblingFile(), "EthernetAdapterID=lo\n");
     auto m = MakeMain();
     m->FormCreate();
@@ -119,9 +119,11 @@ TEST_F(MainTest, StoredSettingsAreUsedAndWrittenBack) {
     EXPECT_TRUE(MyLog.Enabled);
     EXPECT_EQ(m->HttpPort(), 80);  // the low 16 bits of 65536 + 80
     EXPECT_EQ(fFake->Adapter(), "lo");
+    EXPECT_EQ(m->WebClients()->CrossOrigin().Text(), "*");
+    EXPECT_EQ(m->StreamInterval(), 5);  // brought to the shortest interval when the streams start
     m->FormDestroy();
-    EXPECT_EQ(ReadFileText(OwnFile()),
-              "Top=-5\nLeft=7\nWidth=800\nHeight=600\nMaximized=1\nQLinkPassword=s3cret \\s\nLogToFile=1\nPort=80\n");
+    EXPECT_EQ(ReadFileText(OwnFile()), "Top=-5\nLeft=7\nWidth=800\nHeight=600\nMaximized=1\nQLinkPassword=s3cret \\s\n"
+                                       "LogToFile=1\nPort=80\nAllowOrigin=* \nStreamInterval=5\n");
 }
 
 TEST_F(MainTest, OnlyAStoredOneMaximizes) {
@@ -138,7 +140,7 @@ TEST_F(MainTest, OnlyAStoredOneMaximizes) {
 }
 
 TEST_F(MainTest, AValueOfTheWrongTypeStopsStartUpAndIsNotOverwritten) {
-    for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port"}) {
+    for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port", "StreamInterval"}) {
         const std::string stored = std::string("QLinkPassword=keep\n") + name + "=abc\n";
         WriteFileText(OwnFile(), stored);
         fMessages.clear();

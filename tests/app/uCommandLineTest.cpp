@@ -37,6 +37,10 @@ TEST(CommandLine, ReadsEveryOption) {
         {{"--read-only=1"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--www", "/nonexistent/zelto"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--log"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--allow-origin", "*", "--stream-interval=100"}, false, false, false, std::nullopt, std::nullopt, false},
+        {{"--stream-interval", "0"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--stream-interval", "fast"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--allow-origin"}, false, false, false, std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const TCommandLine cl = ParseCommandLine(c.args);
@@ -49,6 +53,9 @@ TEST(CommandLine, ReadsEveryOption) {
         EXPECT_EQ(cl.Port, c.port) << what;
         EXPECT_EQ(cl.Adapter, c.adapter) << what;
     }
+    const TCommandLine web = ParseCommandLine({"--allow-origin", "http://a.example https://b.example", "--stream-interval", "1000"});
+    EXPECT_EQ(web.AllowOrigin, "http://a.example https://b.example");
+    EXPECT_EQ(web.StreamInterval, 1000);
 }
 
 TEST(InstanceName, FileNameWithoutFolderAndBackslashesThenVersion) {
