@@ -1,8 +1,11 @@
-// Demo client of ZeltoHttpServer: polls one controller's variables once a second with a single variable
-// request, shows the XML answer in a table that updates in place, and writes the setpoint.
+// Demo client of ZeltoHttpServer: shows one controller's variables in a table that updates in place, and
+// writes the setpoint. Values arrive live over a Server-Sent Events stream (EventSource) when the browser
+// and the server offer it: the server then pushes only what changed, and the page sends no further
+// requests. Otherwise the page asks for the values once a second. The badge says which of the two it uses.
 //
-// The page's address may carry options after "#": nad=N picks the controller (default 10), and
-// setpoint=X writes X once when the page opens (handy for a kiosk link or a scripted check).
+// The page's address may carry options after "#": nad=N picks the controller (default 10), setpoint=X
+// writes X once when the page opens (handy for a kiosk link or a scripted check), and transport=poll
+// asks once a second even where a stream would work.
 "use strict";
 
 const POLL_MS = 1000;
@@ -15,19 +18,25 @@ const nad = /^\d+$/.test(options.get("nad") || "") ? options.get("nad") : "10";
 const prefix = "c" + nad + ".";
 
 // The server reads the query text as it arrives (no percent-decoding), so names go in unencoded.
-const pollQuery = VARIABLES.map((v) => prefix + v).concat(SYSTEM).join("&");
+const query = VARIABLES.map((v) => prefix + v).concat(SYSTEM).join("&");
 
 const $ = (id) => document.getElementById(id);
 const rows = new Map();
+const current = new Map(); // name -> the latest entry {name, value, description, error}
 let polls = 0;
+let updates = 0;
 
-// One variable request; resolves to [{name, value, description}] or throws an Error with a readable text.
-async function request(query) {
+// A value as the page shows it: numbers and texts as they come, "?" for none.
+const shown = (item) => (item.value === null ? "?" : Array.isArray(item.value) ? item.value.join(", ") : String(item.value));
+
+// One variable request answered as JSON; resolves to its entries or throws an Error with a readable text.
+async function request(q) {
   const controller = new AbortController();
   const timer = setTimeout(() => controller.abort(), TIMEOUT_MS);
   let response;
   try {
-    response = await fetch("/?" + query, { cache: "no-store", signal: controller.signal });
+    response = await fetch("/?" + q, { cache: "no-store", signal: controller.signal,
+                                       headers: { Accept: "application/json" } });
   } catch (e) {
     throw new Error(e.name === "AbortError" ? "The server did not answer within " + TIMEOUT_MS / 1000 + " s"
                                             : "The server cannot be reached");
@@ -38,20 +47,11 @@ async function request(query) {
   if (!response.ok) {
     throw new Error("HTTP " + response.status + (text ? ": " + text.slice(0, 200) : ""));
   }
-  const doc = new DOMParser().parseFromString(text, "text/xml");
-  if (doc.getElementsByTagName("parsererror").length > 0) {
-    throw new Error("The answer is not a valid XML document");
+  try {
+    return JSON.parse(text).vars;
+  } catch (e) {
+    throw new Error("The answer is not the JSON the page expects");
   }
-  return Array.from(doc.getElementsByTagName("var"), (v) => ({
-    name: field(v, "name"),
-    value: field(v, "value"),
-    description: field(v, "description"),
-  }));
-}
-
-function field(element, tag) {
-  const child = element.getElementsByTagName(tag)[0];
-  return child ? child.textContent : "";
 }
 
 function showVariable(item) {
@@ -68,22 +68,33 @@ function showVariable(item) {
     $("vars").tBodies[0].appendChild(row);
     rows.set(item.name, row);
   }
-  if (row.cells[1].textContent !== item.value) {
+  const value = shown(item);
+  if (row.cells[1].textContent !== value) {
     row.classList.remove("changed");
     void row.offsetWidth; // restart the highlight
     row.classList.add("changed");
-    row.cells[1].textContent = item.value;
+    row.cells[1].textContent = value;
+    row.dataset.changedAt = String(Date.now());
   }
-  row.cells[2].textContent = item.description;
-  row.classList.toggle("unknown", item.value === "?");
+  row.cells[2].textContent = item.value === null ? item.error : item.description;
+  row.classList.toggle("unknown", item.value === null);
 }
 
-function showServer(items) {
-  const byName = new Map(items.map((i) => [i.name, i.value]));
-  $("server-version").textContent = byName.get("sys.server_version") || "–";
-  $("server-uptime").textContent = byName.get("sys.server_uptime") || "–";
-  $("server-requests").textContent = byName.get("sys.http_request_count") || "–";
+// Takes entries (all of them, or only the changed ones from a stream) and refreshes the page.
+function show(items) {
+  for (const item of items) current.set(item.name, item);
+  const controllerItems = Array.from(current.values()).filter((i) => i.name.startsWith(prefix));
+  items.filter((i) => i.name.startsWith(prefix)).forEach(showVariable);
+  const value = (name) => (current.has(name) ? shown(current.get(name)) : "–");
+  $("server-version").textContent = value("sys.server_version");
+  $("server-uptime").textContent = value("sys.server_uptime");
+  $("server-requests").textContent = value("sys.http_request_count");
   $("last-answer").textContent = new Date().toLocaleTimeString();
+  const missing = controllerItems.filter((i) => i.value === null);
+  showState(missing.length === 0, missing.length === 0 ? "" :
+            "No value for " + missing.map((i) => i.name + " (" + i.error + ")").join(", ") + ".");
+  updates += 1;
+  document.body.dataset.updates = String(updates);
 }
 
 function showState(ok, message) {
@@ -94,22 +105,46 @@ function showState(ok, message) {
   document.body.dataset.state = ok ? "live" : "trouble";
 }
 
+function showTransport(kind) {
+  document.body.dataset.transport = kind;
+  $("transport").textContent = kind === "stream" ? "pushed by the server (EventSource)" : "asked once a second (polling)";
+}
+
 async function poll() {
   try {
-    const items = await request(pollQuery);
-    const controllerItems = items.filter((i) => i.name.startsWith(prefix));
-    controllerItems.forEach(showVariable);
-    showServer(items);
-    const unknown = controllerItems.filter((i) => i.value === "?").map((i) => i.name);
-    showState(unknown.length === 0,
-              unknown.length === 0 ? "" : "No value for " + unknown.join(", ") +
-                                          ": the controller is not answering or does not have these variables.");
+    show(await request(query));
   } catch (e) {
     showState(false, e.message);
   }
   polls += 1;
   document.body.dataset.polls = String(polls);
   setTimeout(poll, POLL_MS);
+}
+
+// A stream where the browser has EventSource; polling when it has not, or when the server refuses the
+// stream (an older server, too many streams). A stream that drops is opened again by the browser itself.
+function start() {
+  if (typeof EventSource === "undefined" || options.get("transport") === "poll") {
+    showTransport("polling");
+    poll();
+    return;
+  }
+  showTransport("stream");
+  const source = new EventSource("/?" + query);
+  let gotEvent = false;
+  source.addEventListener("vars", (event) => {
+    gotEvent = true;
+    show(JSON.parse(event.data).vars);
+  });
+  source.onerror = () => {
+    if (source.readyState === EventSource.CLOSED || !gotEvent) {
+      source.close();
+      showTransport("polling");
+      poll();
+    } else {
+      showState(false, "The stream was interrupted; reconnecting…");
+    }
+  };
 }
 
 // The server refuses anything that is not a plain decimal number with "." as the point.
@@ -126,14 +161,15 @@ async function writeSetpoint(text) {
   result.className = "";
   result.textContent = "writing…";
   try {
-    // The server writes first and reads afterwards, so the answer carries the value read back.
+    // Writes are ordinary requests. The server writes first and reads afterwards, so the answer carries
+    // the value read back.
     const items = await request(prefix + "setpoint=" + text);
     const item = items.find((i) => i.name === prefix + "setpoint");
-    if (!item || item.value === "?") throw new Error("The controller did not take the value");
-    showVariable(item);
+    if (!item || item.value === null) throw new Error(item ? item.error : "The controller did not take the value");
+    show([item]);
     result.className = "ok";
-    result.textContent = "Written; the controller reads back " + item.value + ".";
-    document.body.dataset.written = item.value;
+    result.textContent = "Written; the controller reads back " + shown(item) + ".";
+    document.body.dataset.written = shown(item);
   } catch (e) {
     result.className = "error";
     result.textContent = e.message;
@@ -141,11 +177,11 @@ async function writeSetpoint(text) {
 }
 
 $("nad-label").textContent = "c" + nad;
-$("query").textContent = "/?" + pollQuery;
+$("query").textContent = "/?" + query;
 $("write-form").addEventListener("submit", (event) => {
   event.preventDefault();
   writeSetpoint($("setpoint-input").value);
 });
 
 const initial = options.get("setpoint");
-(initial !== null ? writeSetpoint(initial) : Promise.resolve()).then(poll);
+(initial !== null ? writeSetpoint(initial) : Promise.resolve()).then(start);
