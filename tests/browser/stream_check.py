@@ -24,15 +24,17 @@ class DevTools:
         self.from_browser, from_browser_w = os.pipe()
 
         def wire():
-            os.dup2(to_browser_r, 3)
-            os.dup2(from_browser_w, 4)
+            # Through copies: the pipe's own numbers may be 3 or 4 already, and those are closed on exec.
+            r, w = os.dup(to_browser_r), os.dup(from_browser_w)
+            os.dup2(r, 3)
+            os.dup2(w, 4)
 
         self.proc = subprocess.Popen(
             [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
              "--disable-background-networking", "--disable-component-update", "--disable-sync",
              "--disable-dev-shm-usage", "--remote-debugging-pipe", "--user-data-dir=" + work + "/profile-stream",
              "about:blank"],
-            pass_fds=(to_browser_r, from_browser_w), preexec_fn=wire,
+            close_fds=False, preexec_fn=wire,  # the two ends land on fds 3 and 4 (Python's own fds are not inherited)
             stdout=subprocess.DEVNULL, stderr=open(work + "/chromium-stream.err", "w"))
         os.close(to_browser_r)
         os.close(from_browser_w)
