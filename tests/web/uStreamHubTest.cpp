@@ -173,6 +173,7 @@ TEST(StreamHub, BoundsDropAndKeepAlive) {
         if (idle.received.find(TStreamHub::kKeepAlive) != std::string::npos) break;
         idle.cv.wait_for(lock, 50ms);
     }
+    hub.Stop();  // before the clients go: it ends their streams
     std::lock_guard<std::mutex> lock(idle.m);
     EXPECT_EQ(idle.received.substr(0, idle.received.find(TStreamHub::kKeepAlive)), "event: vars\ndata: {\"vars\":[{\"name\":\"c1.b\",\"value\":null,\"description\":\"\",\"error\":\"PLC not responding!\"}]}\n\n");
 }
