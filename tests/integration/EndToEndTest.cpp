@@ -1,5 +1,9 @@
 // A variable request end to end: HTTP client -> ZeltoHttpServer -> Q-link over loopback -> ZeltoSim.
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <functional>
@@ -313,4 +317,88 @@ TEST_F(TEndToEnd, ChecksumConstantsOfTheInstallation) {
                      fEnv, "refused");
     EXPECT_EQ(bad.Wait(10000), 1);
     EXPECT_NE(bad.Stderr().find("Invalid data type for 'QLinkChecksumWeights'"), std::string::npos) << bad.Stderr();
+}
+
+namespace {
+
+// A live stream as a browser's EventSource opens it; reads what arrives within a time.
+class TStreamClient {
+public:
+    TStreamClient(uint16_t port, const std::string& query, int receiveBuffer = 0) {
+        fFd = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (receiveBuffer > 0) ::setsockopt(fFd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::connect(fFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
+        const std::string rq = "GET /?" + query + " HTTP/1.1\r\nHost: t\r\nAccept: text/event-stream\r\n\r\n";
+        (void)!::write(fFd, rq.data(), rq.size());
+    }
+    ~TStreamClient() { ::close(fFd); }
+    // Reads for up to `ms`, or until `until` holds for what came; false when the server closed the stream.
+    bool Read(std::chrono::milliseconds ms, const std::function<bool()>& until = {}) {
+        const auto end = std::chrono::steady_clock::now() + ms;
+        while (!(until && until())) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) break;
+            pollfd p{fFd, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buf[65536];
+            const ssize_t n = ::read(fFd, buf, sizeof buf);
+            if (n <= 0) return false;
+            Text.append(buf, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+    // The "data:" lines of the events received, in order.
+    std::vector<std::string> Events() const {
+        std::vector<std::string> out;
+        static const std::regex data("\ndata: ([^\n]*)\n");
+        for (std::sregex_iterator i(Text.begin(), Text.end(), data), e; i != e; ++i) out.push_back((*i)[1]);
+        return out;
+    }
+    std::string Text;
+
+private:
+    int fFd = -1;
+};
+
+}  // namespace
+
+TEST_F(TEndToEnd, LiveStream) {
+    ASSERT_TRUE(StartSim({"--alc", ZELTO_DEMO_ALC, "--tick", "10", "10"})) << fSim->Stderr();
+    ASSERT_TRUE(StartServer({"--stream-interval", "40"})) << fServer->Stderr();
+    TStreamClient stream(fPort, "c10.trim&c10.table[2]&c10.nothere");
+    ASSERT_TRUE(stream.Read(5s, [&] { return !stream.Events().empty(); }));
+    EXPECT_NE(stream.Text.find("Content-Type: text/event-stream; charset=utf-8\r\n"), std::string::npos) << stream.Text;
+    ASSERT_EQ(stream.Events().size(), 1u);
+    EXPECT_EQ(stream.Events()[0],
+              "{\"vars\":[{\"name\":\"c10.trim\",\"value\":-12,\"description\":\"Level trim\"},"
+              "{\"name\":\"c10.table[2]\",\"value\":30,\"description\":\"Step table\"},"
+              "{\"name\":\"c10.nothere\",\"value\":null,\"description\":\"\",\"error\":\"unknown variable\"}]}");
+
+    // Nothing changes: nothing is sent. A change: only the changed entry, within a few intervals.
+    EXPECT_TRUE(stream.Read(300ms));
+    EXPECT_EQ(stream.Events().size(), 1u);
+    EXPECT_EQ(Value("c10.trim=7&c10.trim"), "7");
+    ASSERT_TRUE(stream.Read(2s, [&] { return stream.Events().size() > 1; }));
+    EXPECT_EQ(stream.Events()[1], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":7,\"description\":\"Level trim\"}]}");
+    EXPECT_EQ(Query("c10.trim=8").Status, 200);
+    EXPECT_EQ(TStreamClient(fPort, "c10.trim=9").Read(2s), false);  // a write in a stream is refused, and ends
+
+    // A client that stops reading is dropped, not buffered for: many entries changing every round fill
+    // the kernel's buffers, then the server's bound, and the stream ends.
+    std::string many;
+    for (int zeros = 0; zeros < 150; ++zeros) many += (many.empty() ? "c" : "&c") + std::string(zeros, '0') + "10.scan_time";
+    TStreamClient deaf(fPort, many, 4096);
+    ASSERT_TRUE(deaf.Read(5s, [&] { return !deaf.Events().empty(); }));
+    pollfd none{-1, 0, 0};
+    ::poll(&none, 0, 8000);  // not reading for eight seconds: about 2 MB of events
+    // What the kernel holds, then the end (a stream never ends by itself).
+    const bool ended = !deaf.Read(20s, [] { return false; });
+    EXPECT_TRUE(ended) << "the stream of a client that does not read was never dropped";
+    // The other stream lives on.
+    ASSERT_TRUE(stream.Read(2s, [&] { return stream.Events().size() > 2; }));
+    EXPECT_EQ(stream.Events()[2], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":8,\"description\":\"Level trim\"}]}");
 }
