@@ -30,14 +30,7 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-wait_for() {
-  for _ in $(seq 200); do
-    grep -q "$2" "$1" 2>/dev/null && return 0
-    sleep 0.1
-  done
-  echo "timed out waiting for '$2' in $1:"; cat "$1"; return 1
-}
+. tests/wait_for.sh
 
 "$sim" --alc sim/data/demo.alc --nad 10 >"$work/sim.out" 2>&1 &
 pids+=($!)
