@@ -73,7 +73,7 @@ check "the server version" '<dd id="server-version">1\.0\.3</dd>'
 python3 "$(dirname "$0")/stream_check.py" "$chromium" "$base" "$work" || fail=1
 
 mkdir -p "$out"
-browser shot --window-size=1000,1100 --screenshot="$out/browser_demo.png" "$base/index.html" >/dev/null
+browser shot --window-size=1000,1100 --screenshot="$out/browser_demo.png" "$base/index.html#transport=poll" >/dev/null
 if [ -s "$out/browser_demo.png" ]; then echo "screenshot: $out/browser_demo.png"; else echo "FAILED: no screenshot"; fail=1; fi
 
 if [ "$fail" != 0 ]; then

@@ -368,37 +368,37 @@ private:
 
 TEST_F(TEndToEnd, LiveStream) {
     ASSERT_TRUE(StartSim({"--alc", ZELTO_DEMO_ALC, "--tick", "10", "10"})) << fSim->Stderr();
-    ASSERT_TRUE(StartServer({"--stream-interval", "40"})) << fServer->Stderr();
+    ASSERT_TRUE(StartServer({"--stream-interval", "20"})) << fServer->Stderr();
     TStreamClient stream(fPort, "c10.trim&c10.table[2]&c10.nothere");
     ASSERT_TRUE(stream.Read(5s, [&] { return !stream.Events().empty(); }));
     EXPECT_NE(stream.Text.find("Content-Type: text/event-stream; charset=utf-8\r\n"), std::string::npos) << stream.Text;
     ASSERT_EQ(stream.Events().size(), 1u);
     EXPECT_EQ(stream.Events()[0],
-              "{\"vars\":[{\"name\":\"c10.trim\",\"value\":-12,\"description\":\"Level trim\"},"
+              "{\"vars\":[{\"name\":\"c10.trim\",\"value\":-12,\"description\":\"Level trim <raw>\"},"
               "{\"name\":\"c10.table[2]\",\"value\":30,\"description\":\"Step table\"},"
               "{\"name\":\"c10.nothere\",\"value\":null,\"description\":\"\",\"error\":\"unknown variable\"}]}");
 
     // Nothing changes: nothing is sent. A change: only the changed entry, within a few intervals.
     EXPECT_TRUE(stream.Read(300ms));
     EXPECT_EQ(stream.Events().size(), 1u);
-    EXPECT_EQ(Value("c10.trim=7&c10.trim"), "7");
+    EXPECT_EQ(Value("c10.trim=7"), "7");
     ASSERT_TRUE(stream.Read(2s, [&] { return stream.Events().size() > 1; }));
-    EXPECT_EQ(stream.Events()[1], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":7,\"description\":\"Level trim\"}]}");
+    EXPECT_EQ(stream.Events()[1], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":7,\"description\":\"Level trim <raw>\"}]}");
     EXPECT_EQ(Query("c10.trim=8").Status, 200);
     EXPECT_EQ(TStreamClient(fPort, "c10.trim=9").Read(2s), false);  // a write in a stream is refused, and ends
 
     // A client that stops reading is dropped, not buffered for: many entries changing every round fill
     // the kernel's buffers, then the server's bound, and the stream ends.
     std::string many;
-    for (int zeros = 0; zeros < 150; ++zeros) many += (many.empty() ? "c" : "&c") + std::string(zeros, '0') + "10.scan_time";
+    for (int zeros = 0; zeros < 100; ++zeros) many += (many.empty() ? "c" : "&c") + std::string(zeros, '0') + "10.scan_time";
     TStreamClient deaf(fPort, many, 4096);
     ASSERT_TRUE(deaf.Read(5s, [&] { return !deaf.Events().empty(); }));
     pollfd none{-1, 0, 0};
     ::poll(&none, 0, 8000);  // not reading for eight seconds: about 2 MB of events
     // What the kernel holds, then the end (a stream never ends by itself).
     const bool ended = !deaf.Read(20s, [] { return false; });
-    EXPECT_TRUE(ended) << "the stream of a client that does not read was never dropped";
+    EXPECT_TRUE(ended) << "the stream of a client that does not read was never dropped; " << deaf.Text.size() << " bytes";
     // The other stream lives on.
     ASSERT_TRUE(stream.Read(2s, [&] { return stream.Events().size() > 2; }));
-    EXPECT_EQ(stream.Events()[2], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":8,\"description\":\"Level trim\"}]}");
+    EXPECT_EQ(stream.Events()[2], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":8,\"description\":\"Level trim <raw>\"}]}");
 }
