@@ -1,5 +1,6 @@
 #include "web/uStreamHub.h"
 
+#include <algorithm>
 #include <set>
 
 #include "base/NumberText.h"
@@ -94,15 +95,29 @@ void TStreamHub::Tick() {
             for (const std::string& item : s->Items)
                 if (seen.insert(item).second) groups[StreamGroupOf(item)].push_back(item);
     }
+    std::erase_if(fGroups, [&](const auto& g) { return !groups.contains(g.first); });
     std::map<std::string, std::string> entries;
     for (const auto& [key, items] : groups) {
+        TGroupState& state = fGroups[key];
+        if (std::chrono::steady_clock::now() < state.Due) continue;
         std::string query;
         for (const std::string& item : items) query += (query.empty() ? "" : "&") + item;
+        bool failed = false;
         try {
-            for (const TVarResult& r : fReader(query)) entries.emplace(r.Name, JsonVarEntry(r));
+            const TVarResults results = fReader(query);
+            for (const TVarResult& r : results) entries.emplace(r.Name, JsonVarEntry(r));
+            failed = key != kServerGroup && !results.empty() && std::all_of(results.begin(), results.end(), [](const auto& r) {
+                return r.Kind == TValueKind::Missing && r.Error != kUnknownVariable;
+            });
         } catch (const std::exception&) {
             // An unexpected error of one controller (an ALC that does not parse) leaves its entries as
             // they were; the streams hear from it again when a later round reads it.
+            failed = true;
+        }
+        state.Failures = failed ? state.Failures + 1 : 0;
+        if (failed) {
+            const auto wait = std::min<std::chrono::milliseconds>(fOptions.Interval * (1 << std::min(state.Failures, 10)), kMaxBackOff);
+            state.Due = std::chrono::steady_clock::now() + wait;
         }
     }
     const auto now = std::chrono::steady_clock::now();

@@ -5,6 +5,9 @@
 // read of controller 10), and sends each stream an event "vars" with the entries that changed since its
 // last event. A stream that has nothing new for KeepAlive gets a comment line, so that idle proxies keep
 // the connection. A stream whose client does not read is dropped by its own bound (THttpStream).
+// A controller that fails (no answer, no program, not running) is read less often, doubling the wait up
+// to kMaxBackOff, so that a page watching a switched-off controller does not hold the request lock for
+// its time-outs round after round.
 //
 // Threads: Open, Count, HasRoom and Stop may be called from any thread. The reader function runs on the
 // hub's one thread, never while the hub's own lock is held, so it may take the request lock.
@@ -57,6 +60,7 @@ public:
     // The text of one event "vars" carrying the JSON of these entries.
     static std::string VarsEvent(const std::vector<std::string>& JsonEntries);
     static constexpr const char* kKeepAlive = ": keep-alive\n\n";
+    static constexpr std::chrono::milliseconds kMaxBackOff{5000};
 
 private:
     struct TSubscriber {
@@ -72,6 +76,13 @@ private:
     // Hands a subscriber the entries that differ from what it was sent; false when its stream has ended.
     bool SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,
                      std::chrono::steady_clock::time_point Now);
+
+    // When each controller is read next, and how many rounds in a row it failed.
+    struct TGroupState {
+        std::chrono::steady_clock::time_point Due;
+        int Failures = 0;
+    };
+    std::map<int64_t, TGroupState> fGroups;  // the hub's thread only
 
     TReader fReader;
     TOptions fOptions;
