@@ -401,4 +401,7 @@ TEST_F(TEndToEnd, LiveStream) {
     // The other stream lives on.
     ASSERT_TRUE(stream.Read(2s, [&] { return stream.Events().size() > 2; }));
     EXPECT_EQ(stream.Events()[2], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":8,\"description\":\"Level trim <raw>\"}]}");
+    // Stopping the server ends the open stream: the client sees the end, the server exits cleanly.
+    StopServer();
+    EXPECT_FALSE(stream.Read(5s, [] { return false; }));
 }
