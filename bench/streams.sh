@@ -22,14 +22,7 @@ fi
 ip link set lo up
 ulimit -n 4096 2>/dev/null || true
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. tests/background.sh
 . tests/wait_for.sh
 
 "$sim" --alc sim/data/demo.alc --nad 10 >"$work/sim.out" 2>&1 &

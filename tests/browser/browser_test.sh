@@ -25,15 +25,7 @@ if [ "${ZELTO_BROWSER_NETNS:-}" != 1 ]; then
 fi
 ip link set lo up
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
+. "$(dirname "$0")/../background.sh"
 . "$(dirname "$0")/../wait_for.sh"
 
 "$sim" --alc "$alc" 10 >"$work/sim.out" 2>&1 &
