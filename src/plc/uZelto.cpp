@@ -239,7 +239,8 @@ void TZelto::CopyValuesToGadgetVars(TGadgetVarList& GadgetVarList) {
     for (const TZeltoVar* c : fSelectedVarList) {
         if (c == nullptr) continue;
         const auto it = firstBound.find(TVarKey{c->Name(), c->ArrayIndex()});
-        if (it != firstBound.end()) it->second->SetZeltoValue(c->ZeltoValue());  // the raw form carries the value exactly
+        // The raw form carries the value exactly.
+        if (it != firstBound.end()) it->second->SetZeltoValue(c->ZeltoValue());
     }
 }
 

@@ -256,7 +256,8 @@ TEST_F(TEndToEnd, FailedReadsGiveQuestionMarks) {
              answer = zelto::BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>(need - 1, 0x11));
              return true;
          }},
-        {"no answer to reads", [](const TRequest& r, std::vector<uint8_t>&) { return r.Command != zelto::kCmdReadRandom; }},
+        {"no answer to reads",
+         [](const TRequest& r, std::vector<uint8_t>&) { return r.Command != zelto::kCmdReadRandom; }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -265,8 +266,8 @@ TEST_F(TEndToEnd, FailedReadsGiveQuestionMarks) {
                   (std::vector<TEntry>{{"c10.w", "?", ""}, {"c10.flag", "?", ""}, {"c10.tab[1]", "?", ""}}));
     }
     fRelay->SetAnswerFilter({});
-    EXPECT_EQ(Vars("c10.w&c10.flag"), (std::vector<TEntry>{{"c10.w", "7", "Word"}, {"c10.flag", "1", "A flag &lt;b&gt; &amp; &#228;"}}))
-        << "the writes reached the controller";
+    EXPECT_EQ(Value("c10.w"), "7");
+    EXPECT_EQ(Value("c10.flag"), "1") << "the writes reached the controller";
 }
 
 TEST_F(TEndToEnd, AlcWithABadLineIsAServerError) {
