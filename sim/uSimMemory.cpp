@@ -16,10 +16,18 @@ bool InRange(uint32_t Address, std::size_t Count, uint32_t Size) {
 
 bool TSimCodeMemory::Read(uint32_t Address, std::span<uint8_t> Bytes) const {
     if (!InRange(Address, Bytes.size(), kSize)) return false;
-    for (std::size_t i = 0; i < Bytes.size(); ++i) {
-        const uint32_t at = Address + static_cast<uint32_t>(i);
+    // One look-up per segment touched, not one per byte.
+    std::size_t done = 0;
+    while (done < Bytes.size()) {
+        const uint32_t at = Address + static_cast<uint32_t>(done);
+        const std::size_t count = std::min<std::size_t>(Bytes.size() - done, 256 - (at & 0xFF));
         const auto segment = fSegments.find(at >> 8);
-        Bytes[i] = segment == fSegments.end() ? 0 : segment->second[at & 0xFF];
+        const auto out = Bytes.begin() + static_cast<std::ptrdiff_t>(done);
+        if (segment == fSegments.end())
+            std::fill_n(out, count, uint8_t{0});
+        else
+            std::copy_n(segment->second.begin() + (at & 0xFF), count, out);
+        done += count;
     }
     return true;
 }

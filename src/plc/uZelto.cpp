@@ -1,6 +1,8 @@
 #include "plc/uZelto.h"
 
+#include <algorithm>
 #include <sstream>
+#include <unordered_map>
 
 #include "base/TextEncoding.h"
 #include "base/TextLines.h"
@@ -160,11 +162,16 @@ void TZelto::Read(TGadgetVarList& GadgetVarList, bool ReadAll) {
         // Writes first, so that a variable both written and read is reported as read back.
         AssignZeltoVarsToGadgetVars(fWriteGadgetVarList);
         WriteVars();  // a failed write is not reported
+        // What a request shows is what the controller gave back, never the value that was only sent.
+        fWriteGadgetVarList.ClearZeltoVarReferences();
         AssignZeltoVarsToGadgetVars(fReadGadgetVarList);
-        if (ReadVars())
+        if (ReadVars()) {
             CopyValuesToGadgetVars(fReadGadgetVarList);
-        else
+        } else {
+            // No value of a failed read is fresh: its variables are answered without one ("?").
+            fReadGadgetVarList.ClearZeltoVarReferences();
             SetError("Error reading vars");
+        }
     }
     if (fProgramState == psError) fProgramState = psSocketInit;
 }
@@ -172,20 +179,37 @@ void TZelto::Read(TGadgetVarList& GadgetVarList, bool ReadAll) {
 void TZelto::AssignZeltoVarsToGadgetVars(TGadgetVarList& GadgetVarList) {
     fSelectedVarList.Clear();
     GadgetVarList.ClearZeltoVarReferences();
-    for (TZeltoVar* v : fZeltoVarList) {
-        if (v == nullptr || v->Scope() != vsGlobal) continue;
-        for (TGadgetVar* g : GadgetVarList) {
-            if (g == nullptr || g->NAD() != fNAD || g->Name() != v->Name()) continue;
-            if (g->ArrayIndex() >= v->ArrayCount()) continue;
-            if (!(v->ArrayIndex() == g->ArrayIndex() || (!g->IsArray() && v->ArrayIndex() == 0))) continue;
-            // Whether the type takes the write value; the binding applies it only then.
-            const bool writeTaken = g->WriteReq() && WriteTextToValue(g->WriteValue(), v->Typ()).has_value();
-            g->SetZeltoVar(v);
-            auto copy = std::make_unique<TZeltoVar>();
-            copy->Assign(v);
-            copy->SetWriteReq(writeTaken);
-            fSelectedVarList.Add(std::move(copy));
-        }
+    // The controller variable that a request variable binds to has its name and its element index (element
+    // 0 for a name without index), so the list's index hands over the candidates. The bindings are then made
+    // in the order of the controller's variables, and of the request's for one variable: the order of the
+    // copies, and so of the transfer.
+    struct TMatch {
+        int VarAt;
+        int GadgetAt;
+        TZeltoVar* Var;
+        TGadgetVar* Gadget;
+    };
+    std::vector<TMatch> matches;
+    int gadgetAt = 0;
+    for (TGadgetVar* g : GadgetVarList) {
+        const int at = gadgetAt++;
+        if (g == nullptr || g->NAD() != fNAD) continue;
+        fZeltoVarList.ForEachElement(g->Name(), g->IsArray() ? g->ArrayIndex() : 0, [&](int varAt, TZeltoVar* v) {
+            if (v->Scope() == vsGlobal && g->ArrayIndex() < v->ArrayCount()) matches.push_back({varAt, at, v, g});
+        });
+    }
+    std::sort(matches.begin(), matches.end(), [](const TMatch& a, const TMatch& b) {
+        return a.VarAt != b.VarAt ? a.VarAt < b.VarAt : a.GadgetAt < b.GadgetAt;
+    });
+    for (const TMatch& m : matches) {
+        // Whether the type takes the write value; the binding applies it only then.
+        const bool writeTaken =
+            m.Gadget->WriteReq() && WriteTextToValue(m.Gadget->WriteValue(), m.Var->Typ()).has_value();
+        m.Gadget->SetZeltoVar(m.Var);
+        auto copy = std::make_unique<TZeltoVar>();
+        copy->Assign(m.Var);
+        copy->SetWriteReq(writeTaken);
+        fSelectedVarList.Add(std::move(copy));
     }
 }
 
@@ -204,15 +228,19 @@ bool TZelto::WriteVars() {
 bool TZelto::ReadVars() { return fComm->ReadVars(&fSelectedVarList); }
 
 void TZelto::CopyValuesToGadgetVars(TGadgetVarList& GadgetVarList) {
+    // Each copy's value goes to the first request variable bound to a variable of the copy's name and
+    // element.
+    std::unordered_map<TVarKey, TZeltoVar*, TVarKeyHash> firstBound;
+    for (TGadgetVar* g : GadgetVarList) {
+        TZeltoVar* bound = g != nullptr ? g->ZeltoVar() : nullptr;
+        if (bound == nullptr || g->NAD() != fNAD) continue;
+        firstBound.try_emplace(TVarKey{bound->Name(), bound->ArrayIndex()}, bound);
+    }
     for (const TZeltoVar* c : fSelectedVarList) {
         if (c == nullptr) continue;
-        for (TGadgetVar* g : GadgetVarList) {
-            TZeltoVar* bound = g != nullptr ? g->ZeltoVar() : nullptr;
-            if (bound == nullptr || g->NAD() != fNAD) continue;
-            if (bound->Name() != c->Name() || bound->ArrayIndex() != c->ArrayIndex()) continue;
-            bound->SetZeltoValue(c->ZeltoValue());  // the raw form carries the value exactly
-            break;
-        }
+        const auto it = firstBound.find(TVarKey{c->Name(), c->ArrayIndex()});
+        // The raw form carries the value exactly.
+        if (it != firstBound.end()) it->second->SetZeltoValue(c->ZeltoValue());
     }
 }
 
@@ -239,8 +267,10 @@ bool TZelto::ReadALC() {
     if (text.empty()) text = FetchAlcText();
     if (text.empty()) return false;
     fAllocFile = SplitLines(text);
-    fZeltoVarList.LoadFromStr(fAllocFile, fNAD);
+    // Loaded, also when a line cannot be parsed: that error answers this request, and the variables before
+    // the line serve the later ones until the program's transfer date changes.
     fAlcLoaded = true;
+    fZeltoVarList.LoadFromStr(fAllocFile, fNAD);
     return true;
 }
 

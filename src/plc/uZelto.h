@@ -49,7 +49,8 @@ public:
     // then reads those to be read. GadgetVarList holds the request variables of all controllers; with
     // ReadAll a proxy that loads its ALC appends a request variable for each controller variable to it (the
     // list owns them). Failures end in ErrorS and psSocketInit; only an ALC line that cannot be parsed
-    // raises (EAlcParseError).
+    // raises (EAlcParseError), and later Reads serve the variables before that line until the program's
+    // transfer date changes. Request variables are left bound only to values read in this Read.
     void Read(TGadgetVarList& GadgetVarList, bool ReadAll);
     // Loads the ALC (cache file, else the controller) into AllocationFile and ZeltoVarList. False when there
     // is none or it unpacks to an empty text. Raises EAlcParseError for a line that cannot be parsed.
@@ -116,7 +117,8 @@ private:
     bool fRunOK = false;
     bool fProgramOK = false;
     bool fPingOK = false;
-    bool fAlcLoaded = false;  // the last ReadALC, in Read or through AllocationFile, loaded an ALC whole
+    bool fAlcLoaded = false;  // the last ReadALC, in Read or through AllocationFile, loaded an ALC (up to a
+                              // line that cannot be parsed)
     std::string fPassword;
     std::unique_ptr<TCommunicator> fComm;
 };

@@ -231,6 +231,68 @@ void TZeltoVar::ValueForPLC(const Variant& AValue) {
 EAlcParseError::EAlcParseError(int ALine)
     : std::runtime_error("Error parsing ALC data on line " + std::to_string(ALine)), fLine(ALine) {}
 
+TZeltoVarList::TZeltoVarList(TZeltoVarList&& other) noexcept
+    : TItemList(std::move(other)), fIndex(std::move(other.fIndex)) {
+    other.fIndex.Clear();
+}
+
+TZeltoVarList& TZeltoVarList::operator=(TZeltoVarList&& other) noexcept {
+    if (this != &other) {
+        TItemList::operator=(std::move(other));
+        fIndex = std::move(other.fIndex);
+        other.fIndex.Clear();
+    }
+    return *this;
+}
+
+void TZeltoVarList::IndexEntry(const TZeltoVar* AItem) {
+    if (AItem != nullptr)
+        fIndex.Append(AItem->Name(), AItem->ArrayIndex());
+    else
+        fIndex.AppendAbsent();
+}
+
+void TZeltoVarList::RebuildIndex() {
+    fIndex.Clear();
+    for (const TZeltoVar* v : *this) IndexEntry(v);
+}
+
+int TZeltoVarList::Add(std::unique_ptr<TZeltoVar> AItem) {
+    const TZeltoVar* item = AItem.get();
+    const int at = TItemList::Add(std::move(AItem));
+    IndexEntry(item);
+    return at;
+}
+
+int TZeltoVarList::Add(TZeltoVar* AItem) {
+    const int at = TItemList::Add(AItem);
+    IndexEntry(AItem);
+    return at;
+}
+
+// Taking an entry out moves the positions after it: the index is built anew.
+int TZeltoVarList::Remove(const TZeltoVar* AItem) {
+    const int at = TItemList::Remove(AItem);
+    if (at >= 0) RebuildIndex();
+    return at;
+}
+
+std::unique_ptr<TZeltoVar> TZeltoVarList::Extract(TZeltoVar* AItem) {
+    auto item = TItemList::Extract(AItem);
+    if (item) RebuildIndex();
+    return item;
+}
+
+void TZeltoVarList::Clear() {
+    TItemList::Clear();
+    fIndex.Clear();
+}
+
+void TZeltoVarList::ClearWithoutFreeing() {
+    TItemList::ClearWithoutFreeing();
+    fIndex.Clear();
+}
+
 TZeltoVar* TZeltoVarList::FindByName(std::string_view AName) const {
     for (TZeltoVar* v : *this)
         if (v != nullptr && v->Name() == AName) return v;

@@ -15,6 +15,7 @@
 #include "base/FormatSettings.h"
 #include "base/Variant.h"
 #include "vars/TItemList.h"
+#include "vars/uZeltoVarIndex.h"
 
 namespace zelto {
 
@@ -183,10 +184,27 @@ inline constexpr int32_t kMaxAlcArrayCount = 65536;
 inline constexpr int32_t kMaxAlcEntries = 262144;
 
 // The list of a controller's variables, one entry per array element. Owns its entries unless created as a
-// borrowing list.
+// borrowing list. Every change of the list goes through the methods below, which keep an index by name and
+// element index up to date; an entry's name and element index must not change while it is in a list.
 class TZeltoVarList : public TItemList<TZeltoVar> {
 public:
     explicit TZeltoVarList(TListOwnership AOwnership = TListOwnership::Owns) : TItemList(AOwnership) {}
+    TZeltoVarList(TZeltoVarList&& other) noexcept;
+    TZeltoVarList& operator=(TZeltoVarList&& other) noexcept;
+
+    int Add(std::unique_ptr<TZeltoVar> AItem);
+    int Add(TZeltoVar* AItem);
+    int Remove(const TZeltoVar* AItem);
+    std::unique_ptr<TZeltoVar> Extract(TZeltoVar* AItem);
+    void Clear();
+    void ClearWithoutFreeing();
+
+    // Calls Visit(position, entry) for every entry named exactly AName whose element index is AArrayIndex,
+    // in list order, without walking the list.
+    template <typename TVisit>
+    void ForEachElement(std::string_view AName, int32_t AArrayIndex, TVisit&& Visit) const {
+        fIndex.ForEach(TVarKey{AName, AArrayIndex}, [&](int at) { Visit(at, GetItem(at)); });
+    }
 
     // The first entry named exactly `AName` (element 0 of an array), or nullptr.
     TZeltoVar* FindByName(std::string_view AName) const;
@@ -208,6 +226,10 @@ public:
 
 private:
     bool ParseAlcLine(std::string_view line);
+    void IndexEntry(const TZeltoVar* AItem);
+    void RebuildIndex();
+
+    TZeltoVarIndex fIndex;
 };
 
 }  // namespace zelto

@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
@@ -12,6 +13,7 @@
 
 #include "integration/EndToEnd.h"
 #include "qlink/hQLinkCommands.h"
+#include "qlink/uQLink.h"
 #include "zip/uZipFile.h"
 
 using namespace zelto::test;
@@ -240,10 +242,42 @@ TEST_F(TEndToEnd, StoppedControllerIsNeitherWrittenNorRead) {
     EXPECT_EQ(Value("c10.w"), "0") << "the refused write did not reach it";
 }
 
+// A read that fails leaves no value to show: every variable of it is "?", a written one included.
+TEST_F(TEndToEnd, FailedReadsGiveQuestionMarks) {
+    ASSERT_TRUE(StartSimBehindRelay(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    ASSERT_EQ(Value("c10.w=7"), "7");
+    using TRequest = zelto::test::TRelayedRequest;
+    const struct {
+        const char* what;
+        TQLinkRelay::TAnswerFilter filter;
+    } cases[] = {
+        {"an answer one byte shorter than the variables need",
+         [](const TRequest& r, std::vector<uint8_t>& answer) {
+             if (r.Command != zelto::kCmdReadRandom || r.Data.size() < 6) return true;
+             const std::size_t need = (r.Data[0] | r.Data[1] << 8) + 2u * (r.Data[2] | r.Data[3] << 8) +
+                                      4u * (r.Data[4] | r.Data[5] << 8);
+             answer = zelto::BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>(need - 1, 0x11));
+             return true;
+         }},
+        {"no answer to reads",
+         [](const TRequest& r, std::vector<uint8_t>&) { return r.Command != zelto::kCmdReadRandom; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fRelay->SetAnswerFilter(c.filter);
+        EXPECT_EQ(Vars("c10.w&c10.flag=1&c10.tab[1]"),
+                  (std::vector<TEntry>{{"c10.w", "?", ""}, {"c10.flag", "?", ""}, {"c10.tab[1]", "?", ""}}));
+    }
+    fRelay->SetAnswerFilter({});
+    EXPECT_EQ(Value("c10.w"), "7");
+    EXPECT_EQ(Value("c10.flag"), "1") << "the writes reached the controller";
+}
+
 TEST_F(TEndToEnd, AlcWithABadLineIsAServerError) {
     // ZeltoSim refuses a bad ALC itself, so the bad one comes from the cache file: the controller's
     // transfer date with an archive whose ALC has a line that does not parse.
-    ASSERT_TRUE(StartSim(kTestProgram)) << fSim->Stderr();
+    ASSERT_TRUE(StartSimBehindRelay(kTestProgram)) << fSim->Stderr();
     ASSERT_TRUE(StartServer()) << fServer->Stderr();
     ASSERT_EQ(Value("c10.w"), "0");
     StopServer();
@@ -261,8 +295,13 @@ TEST_F(TEndToEnd, AlcWithABadLineIsAServerError) {
     EXPECT_EQ(reply.Status, 500);
     EXPECT_EQ(reply.Body, "Error parsing ALC data on line 2");
     EXPECT_EQ(Value("sys.server_version"), "1.0.3") << "the server goes on";
-    // The ALC is not taken as loaded: the next request meets the same error, not a cut-short list.
-    EXPECT_EQ(Query("c10.flag").Status, 500);
+    // The program did not change: later requests serve the variables before the bad line, without loading
+    // the list again (from the cache, now gone, or from the controller, whose list would bind c10.w).
+    std::filesystem::remove(cacheFile);
+    fRelay->Clear();
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(Vars("c10.flag=1&c10.w"), (std::vector<TEntry>{{"c10.flag", "1", "Flag"}, {"c10.w", "?", ""}}));
+    EXPECT_EQ(fRelay->AlcReads(10), 0);
 }
 
 namespace {

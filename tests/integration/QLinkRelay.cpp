@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "qlink/hQLinkCommands.h"
 
 namespace zelto::test {
@@ -71,9 +73,15 @@ void TQLinkRelay::Run() {
         }
         if (fds[1].revents & POLLIN) {
             const ssize_t n = ::recv(fSim, buf, sizeof buf, 0);
+            std::vector<uint8_t> answer(buf, buf + std::max<ssize_t>(n, 0));
+            bool pass = n > 0 && haveClient;
+            {
+                std::lock_guard<std::mutex> lock(fMutex);
+                if (pass && fFilter && !fRequests.empty()) pass = fFilter(fRequests.back(), answer);
+            }
             // Answers leave from the Q-link port, as a controller's do.
-            if (n > 0 && haveClient)
-                ::sendto(fListen, buf, static_cast<std::size_t>(n), 0, reinterpret_cast<const sockaddr*>(&client),
+            if (pass)
+                ::sendto(fListen, answer.data(), answer.size(), 0, reinterpret_cast<const sockaddr*>(&client),
                          sizeof client);
         }
     }
@@ -99,6 +107,11 @@ int TQLinkRelay::AlcReads(int32_t NAD) const {
             ++n;
     }
     return n;
+}
+
+void TQLinkRelay::SetAnswerFilter(TAnswerFilter Filter) {
+    std::lock_guard<std::mutex> lock(fMutex);
+    fFilter = std::move(Filter);
 }
 
 void TQLinkRelay::Clear() {

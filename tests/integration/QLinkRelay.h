@@ -4,6 +4,7 @@
 // records which controller was asked what. So a test sees every request that reaches the controllers.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -31,6 +32,10 @@ public:
     // file table and the ALC archive.
     int AlcReads(int32_t NAD) const;
     void Clear();
+    // Plays a faulty controller: each answer passes through Filter with the request it answers (the last
+    // one relayed); Filter may change the datagram, or return false to drop it. Empty: answers pass as sent.
+    using TAnswerFilter = std::function<bool(const TRelayedRequest& Request, std::vector<uint8_t>& Answer)>;
+    void SetAnswerFilter(TAnswerFilter Filter);
 
 private:
     void Run();
@@ -42,6 +47,7 @@ private:
     std::atomic<bool> fStop{false};
     mutable std::mutex fMutex;
     std::vector<TRelayedRequest> fRequests;
+    TAnswerFilter fFilter;
     std::thread fThread;
 };
 

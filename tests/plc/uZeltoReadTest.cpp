@@ -202,6 +202,12 @@ TEST_F(TProxyReadTest, BadAlcLineRaisesAndKeepsTheVariablesBefore) {
     }
     EXPECT_EQ(z->ProgramState(), psReadAlc);
     EXPECT_EQ(z->ZeltoVarList().Count(), 1);
+
+    // The program is unchanged: the next Read serves those variables and loads nothing again.
+    fs::remove(dir + "/alc_http_10.tmp");
+    z->Read(list, false);
+    EXPECT_EQ(Values(list), std::vector<std::string>{"0"});
+    EXPECT_EQ(alcReads, 0);
 }
 
 TEST_F(TProxyReadTest, AFailedAlcLoadIsRepeatedOnTheNextRead) {

@@ -144,6 +144,26 @@ TEST(ZeltoVarList, LookupsByName) {
     EXPECT_FALSE(list.GetVarNames({vvUser, vvSystem}, {}).has_value());
     EXPECT_EQ(list.Strings()->size(), 6u);
     EXPECT_FALSE(TZeltoVarList().Strings().has_value());
+
+    // By name and element, without walking the list: right also after an entry leaves and the list moves.
+    const auto positions = [](const TZeltoVarList& l, const char* name, int32_t index) {
+        std::vector<int> at;
+        l.ForEachElement(name, index, [&](int p, const TZeltoVar* v) {
+            EXPECT_EQ(l.Items(p), v);
+            at.push_back(p);
+        });
+        return at;
+    };
+    EXPECT_EQ(positions(list, "tab", 0), (std::vector<int>{1, 4}));
+    EXPECT_EQ(positions(list, "tab", 2), (std::vector<int>{3}));
+    EXPECT_TRUE(positions(list, "Tab", 0).empty());
+    EXPECT_TRUE(positions(list, "tab", 3).empty());
+    const auto level = list.Extract(list.Items(0));
+    TZeltoVarList moved = std::move(list);
+    EXPECT_EQ(positions(moved, "tab", 0), (std::vector<int>{0, 3}));
+    EXPECT_TRUE(positions(list, "tab", 0).empty());
+    moved.Clear();
+    EXPECT_TRUE(positions(moved, "tab", 0).empty());
 }
 
 TEST(ZeltoVarList, RealisticAlcFileParsedWhole) {
