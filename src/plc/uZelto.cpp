@@ -61,6 +61,10 @@ void TZelto::SetNAD(int32_t Value) {
 
 std::string TZelto::IP() const { return fComm->ZeltoIP(); }
 
+bool TZelto::SocketOpen() const { return fComm->IsOpen(); }
+
+void TZelto::CloseSocket() { fComm->Close(); }
+
 void TZelto::SetPassword(const std::string& Value) {
     fPassword = Value;
     fComm->SetPasswordCRC(PasswordChecksum(std::string_view(Value), 0));
@@ -117,6 +121,7 @@ void TZelto::Read(TGadgetVarList& GadgetVarList, bool ReadAll) {
 
     if (fProgramState == psConnect) {
         fPingOK = fComm->Connect();
+        if (OnPingResult) OnPingResult(*this);
         if (fPingOK)
             fProgramState = psCheckCode;
         else

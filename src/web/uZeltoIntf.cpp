@@ -37,6 +37,7 @@ std::string FormatServerUptime(TDateTime NowValue, TDateTime StartedAt, const TF
 }
 
 TZeltoServer::~TZeltoServer() {
+    fSockets.Stop();
     LastAccessList = {};
     fZeltoList.Clear();
 }
@@ -187,7 +188,10 @@ std::string TZeltoServer::ControllerSystemVar(const std::string& N) {
     if (!TryParseWholeNumber(Part(N, 1, dot - 1), nad)) return "?";
     std::string value;
     if (TZelto* proxy = fZeltoList.GetByNAD(nad)) {
-        for (const std::string& line : proxy->AllocationFile()) value += line + "\r\n";
+        {
+            TSocketUse use(fSockets, *proxy);
+            for (const std::string& line : proxy->AllocationFile()) value += line + "\r\n";
+        }
         // Loading the ALC replaced the controller variables: no request variable may point at the old ones.
         fGadgetVarList.ClearZeltoVarReferencesByNAD(nad);
         ++proxy->RequestCount;
