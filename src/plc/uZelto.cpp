@@ -63,6 +63,10 @@ void TZelto::SetNAD(int32_t Value) {
 
 std::string TZelto::IP() const { return fComm->ZeltoIP(); }
 
+bool TZelto::SocketOpen() const { return fComm->IsOpen(); }
+
+void TZelto::CloseSocket() { fComm->Close(); }
+
 void TZelto::SetPassword(const std::string& Value) {
     fPassword = Value;
     fComm->SetPasswordCRC(PasswordChecksum(std::string_view(Value), 0));
@@ -119,6 +123,7 @@ void TZelto::Read(TGadgetVarList& GadgetVarList, bool ReadAll) {
 
     if (fProgramState == psConnect) {
         fPingOK = fComm->Connect();
+        if (OnPingResult) OnPingResult(*this);
         if (fPingOK)
             fProgramState = psCheckCode;
         else

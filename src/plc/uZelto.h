@@ -4,10 +4,12 @@
 // variables a request names, and keeps the controller's ALC with its cache file; and the owning list of
 // proxies.
 //
-// Threads: Read, ReadALC and AllocationFile run on the request thread that holds the request lock, one at
-// a time. The communicator hands answers over from its receive thread. Nothing here is read by another
-// thread: the status display reads copies that the request service takes (uZeltoIntf).
+// Threads: one thread at a time works with a proxy (Read, ReadALC, AllocationFile, the socket): the request
+// service reads the proxies of one request side by side, each on a thread of its own, and hands a proxy
+// from thread to thread only under a lock. The communicator hands answers over from its receive thread.
+// The status display reads copies that the request service takes (uZeltoIntf), partly from OnPingResult.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -89,6 +91,15 @@ public:
     TCommunicator& Comm() const { return *fComm; }
     // Replaces the communicator (tests put one on a scripted socket here); it is addressed to this NAD.
     void SetComm(std::unique_ptr<TCommunicator> Value);
+
+    // Whether the communicator's socket is open, and closing it (the next Read or AllocationFile opens it
+    // again; the controller's address and the program date seen last are kept).
+    bool SocketOpen() const;
+    void CloseSocket();
+
+    // Called on the thread that runs Read as soon as the ping of that Read has its result (PingOK and IP
+    // are then current), before the rest of the read sequence.
+    std::function<void(const TZelto&)> OnPingResult;
 
     // The cache file of this NAD's ALC: "alc_http_<NAD>.tmp" in AlcCacheDir().
     std::string AlcCacheFileName() const;

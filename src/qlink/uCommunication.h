@@ -66,6 +66,8 @@ public:
     // False without a socket or when activation fails. Opening an open socket is harmless.
     bool Open();
     void Close();
+    // Whether the socket is active (delivering datagrams).
+    bool IsOpen() const { return fUDPDriver && fUDPDriver->Active(); }
     // Pings the controller; on an answer remembers the address it came from as ZeltoIP.
     bool Connect();
     // Sends a request without data and waits for its answer.

@@ -2,6 +2,9 @@
 // controllers a request accessed, the read pass and autodetection.
 #include "web/uZeltoIntf.h"
 
+#include <cstdint>
+#include <unordered_map>
+
 #include "platform/uRegistry.h"
 #include "qlink/uQLink.h"
 
@@ -32,7 +35,9 @@ TZeltoServer::TZeltoServer(TZeltoServerHost AHost)
     : fHost(std::move(AHost)),
       fEthAdapterList(std::make_unique<TEthernetAdapterInfoList>()),
       fDefaultEthAdapter(std::make_unique<TEthernetAdapterInfo>()),
-      fCreatedAt(Now()) {
+      fCreatedAt(Now()),
+      fSockets(fHost.MaxOpenSockets, fHost.SocketIdleTime),
+      fReaders(fHost.MaxParallelReads) {
     fDefaultEthAdapter->GetDefault();
     fEthAdapterList->Refresh();
     if (const auto id = SiblingAdapterID(fHost.SettingsRoot)) SetEthernetAdapter(*id);
@@ -78,6 +83,16 @@ void TZeltoServer::PublishAccessList() {
     fSnapshot = std::move(copy);
 }
 
+void TZeltoServer::PublishPingResult(const TZelto& P) {
+    const std::string ip = P.IP();
+    std::lock_guard<std::mutex> lock(fSnapshotLock);
+    for (auto& slot : fSnapshot) {
+        if (!slot || slot->NAD != P.NAD()) continue;
+        slot->IP = ip;
+        slot->PingOK = P.PingOK();
+    }
+}
+
 std::array<std::optional<TZeltoStatus>, 3> TZeltoServer::LastAccessSnapshot() const {
     std::lock_guard<std::mutex> lock(fSnapshotLock);
     return fSnapshot;
@@ -87,10 +102,15 @@ void TZeltoServer::PrepareZelto(TZelto& P) {
     P.Comm().SetEthAdapter(fDefaultEthAdapter.get());
     P.Comm().SetEthAdapterList(fEthAdapterList.get());
     P.SetPassword(fPassword);
+    P.OnPingResult = [this](const TZelto& Z) { PublishPingResult(Z); };
 }
 
-// Every proxy in order of creation; a proxy without request variables of its NAD sends nothing. An ALC
-// that cannot be parsed ends the pass at its proxy.
+// A proxy without request variables of its NAD sends nothing. With ReadAll every proxy reads, in order of
+// creation, and appends to the request variables. Otherwise the proxies that have something to ask are
+// grouped by NAD in order of creation (proxies of one NAD share request variables and the cache file) and
+// the groups run side by side: each controller sees the exchanges it would see one by one, and the answer
+// is built afterwards in the request's order. An ALC that cannot be parsed ends its group at its proxy;
+// the first such error in order of creation is raised once every group has ended.
 void TZeltoServer::ReadPass(bool ReadAll) {
     struct TPublish {
         TZeltoServer& s;
@@ -98,11 +118,33 @@ void TZeltoServer::ReadPass(bool ReadAll) {
             if (s.fCounting) s.PublishAccessList();
         }
     } publish{*this};
-    for (int i = 0; i < fZeltoList.Count(); ++i) {
-        TZelto* p = fZeltoList.GetItem(i);
+    // The NADs that the request variables ask for, each with the index of its group once it has one.
+    std::unordered_map<int32_t, std::size_t> asked;
+    if (!ReadAll)
+        for (const TGadgetVar* g : fGadgetVarList)
+            if (g != nullptr && (g->ReadReq() || g->WriteReq())) asked.try_emplace(g->NAD(), SIZE_MAX);
+    std::vector<std::vector<TZelto*>> groups;
+    for (TZelto* p : fZeltoList) {
         PrepareZelto(*p);
-        p->Read(fGadgetVarList, ReadAll);
+        if (ReadAll) {
+            TSocketUse use(fSockets, *p);
+            p->Read(fGadgetVarList, true);
+            continue;
+        }
+        const auto nad = asked.find(p->NAD());
+        if (nad == asked.end()) continue;
+        if (nad->second == SIZE_MAX) {
+            nad->second = groups.size();
+            groups.emplace_back();
+        }
+        groups[nad->second].push_back(p);
     }
+    fReaders.RunAll(static_cast<int>(groups.size()), [&](int i) {
+        for (TZelto* p : groups[static_cast<std::size_t>(i)]) {
+            TSocketUse use(fSockets, *p);
+            p->Read(fGadgetVarList, false);
+        }
+    });
 }
 
 void TZeltoServer::ScanZeltos(std::vector<std::string>& NADList, std::vector<std::string>& IPList) {

@@ -54,6 +54,7 @@ std::string FormatServerUptime(TDateTime NowValue, TDateTime StartedAt, const TF
 }
 
 TZeltoServer::~TZeltoServer() {
+    fSockets.Stop();
     LastAccessList = {};
     fZeltoList.Clear();
 }
@@ -250,7 +251,10 @@ void TZeltoServer::ControllerSystemVar(const std::string& N, TVarResult& r) {
         return;
     }
     if (TZelto* proxy = fZeltoList.GetByNAD(nad)) {
-        for (const std::string& line : proxy->AllocationFile()) r.Text += line + "\r\n";
+        {
+            TSocketUse use(fSockets, *proxy);
+            for (const std::string& line : proxy->AllocationFile()) r.Text += line + "\r\n";
+        }
         // Loading the ALC replaced the controller variables: no request variable may point at the old ones.
         fGadgetVarList.ClearZeltoVarReferencesByNAD(nad);
         if (fCounting) {

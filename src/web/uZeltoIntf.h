@@ -4,9 +4,12 @@
 // and read (one proxy per NAD, created on first use), and writes the response document.
 //
 // Threads: every operation but LastAccessSnapshot runs on the request thread that holds the request lock,
-// one request at a time. LastAccessSnapshot may be called from any thread (the status display): it returns
-// copies taken under a small lock, never a pointer into the service.
+// one request at a time. Within a request the proxies of different controllers are read side by side on a
+// small pool of threads; the proxies of one NAD are read one after the other. LastAccessSnapshot may be
+// called from any thread (the status display): it returns copies taken under a small lock, never a pointer
+// into the service; a proxy's address and ping result reach it as soon as the ping has its answer.
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,10 +19,12 @@
 #include <vector>
 
 #include "base/DateTime.h"
+#include "base/TaskPool.h"
 #include "base/FormatSettings.h"
 #include "net/uEthernetUtils.h"
 #include "plc/uZelto.h"
 #include "vars/uGadgetVars.h"
+#include "web/uSocketBudget.h"
 #include "web/uVarResult.h"
 #include "web/uXmlText.h"
 #include "web/uZeltoStatus.h"
@@ -29,11 +34,18 @@ namespace zelto {
 enum TOutputType : int { iotText = 0, iotHTML = 1, iotXML = 2 };
 enum TCCSStatus : int { ccsReady = 0, ccsBusy = 1 };
 
+// Controllers of one request that are asked at the same time; a request naming more waits for a free
+// thread (sixteen silent controllers cost one time-out).
+inline constexpr int kMaxParallelReads = 16;
+
 // What the service reads of the program around it.
 struct TZeltoServerHost {
     std::function<TDateTime()> ServerStartedAt;  // empty: the service's own creation time
     std::function<int32_t()> ReqCount;           // requests so far, the current one included; empty: 0
     std::string SettingsRoot;                    // settings folder of the sibling's key; empty: the user's
+    int MaxParallelReads = kMaxParallelReads;    // controllers of one request read at once (1: one by one)
+    int MaxOpenSockets = kMaxOpenSockets;        // controller sockets open at once
+    std::chrono::milliseconds SocketIdleTime = kSocketIdleTime;  // a socket unused this long is closed
 };
 
 // The items of a variable request's query: cut at every "&"; a backslash right before an "&" is dropped
@@ -106,11 +118,14 @@ private:
     // Finds or creates the proxy of a NAD and counts the item.
     TZelto* BindItemToZelto(int32_t NAD);
     void EnterAccessList(TZelto* P);
-    // Gives every proxy the adapter and the password, then lets it read (ReadAll: every variable).
+    // Gives every proxy the adapter and the password, then lets it read (ReadAll: every variable, one proxy
+    // after the other; else the controllers side by side).
     void ReadPass(bool ReadAll);
     void PrepareZelto(TZelto& P);
     // Copies the access list's proxies for the status display.
     void PublishAccessList();
+    // Puts a proxy's address and ping result into the copies of the slots of its NAD (any thread).
+    void PublishPingResult(const TZelto& P);
     void ControllerSystemVar(const std::string& N, TVarResult& r);
     std::string Entry(const TVarResult& r) const;
 
@@ -129,6 +144,10 @@ private:
 
     mutable std::mutex fSnapshotLock;
     std::array<std::optional<TZeltoStatus>, 3> fSnapshot;
+
+    // Declared after the proxies, so that both end before a proxy is freed.
+    TSocketBudget fSockets;
+    TTaskPool fReaders;
 };
 
 }  // namespace zelto

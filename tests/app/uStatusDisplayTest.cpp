@@ -1,9 +1,15 @@
 #include "app/uStatusDisplay.h"
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
+
+#include "web/SimulatedControllers.h"
+#include "web/uZeltoIntf.h"
 
 using namespace zelto;
 
@@ -181,4 +187,40 @@ TEST(StatusTimer, ARefreshDoesNotStartInsideAnotherAndTheGuardAlwaysClears) {
     EXPECT_FALSE(timer.Running());
     EXPECT_TRUE(timer.Timer1Timer([&] { ++runs; }));
     EXPECT_EQ(runs, 2);
+}
+
+// A request naming an answering and a silent controller: the answering one's panel turns green on a tick
+// while the silent one is still asked, and the display reads copies all along.
+TEST(StatusDisplay, PanelFollowsThePingWhileTheRequestRuns) {
+    zelto::test::TSimulatedControllers sim({10});
+    TZeltoServerHost host;
+    host.SettingsRoot = std::filesystem::temp_directory_path() / "zelto-no-settings";
+    TZeltoServer server(host);
+    server.ZeltoList().Add(sim.Proxy(10));
+    server.ZeltoList().Add(sim.Proxy(13, 300));  // silent: 900 ms
+    std::atomic<bool> done{false};
+    std::thread request([&] {
+        server.ReadVars("c10.w&c13.w");
+        done = true;
+    });
+    TStatusView view;
+    bool greenWhileAsked = false;
+    for (const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         !done && std::chrono::steady_clock::now() < until;) {
+        TStatusInput in;
+        in.Now = Now();
+        in.Request = TRequestStatus{1, in.Now, "127.0.0.1", "127.0.0.1"};
+        in.LastAccessList = server.LastAccessSnapshot();
+        UpdateStatus(view, in, kColon);
+        const bool asked = !done;
+        if (view.Panels[0].Picture == spControllerOk && asked) {
+            greenWhileAsked = true;
+            EXPECT_EQ(view.Panels[0].IP, "c10, 127.0.0.1");
+            EXPECT_EQ(view.Panels[1].Picture, spControllerFailed);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    request.join();
+    EXPECT_TRUE(greenWhileAsked);
+    EXPECT_EQ(server.ZeltoList().Count(), 2);
 }
