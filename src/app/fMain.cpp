@@ -52,6 +52,7 @@ TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
     if (fOptions.SettingsRoot.empty()) fOptions.SettingsRoot = DefaultSettingsRoot();
     fService.WebRoot = fProgramDir;
     IdHTTPServer1.SetBindAddress(fOptions.Service.Bind.value_or(fOptions.BindAddress));
+    fAdapterOverride = fOptions.AdapterOverride;
 }
 
 TfmMain::~TfmMain() { FormDestroy(); }
@@ -85,7 +86,7 @@ void TfmMain::FormCreate() {
     }
     if (OnNotice && !fService.LogNotice.empty()) OnNotice(fService.LogNotice);
     if (!OnNotice && !fService.LogNotice.empty()) std::cerr << fService.LogNotice << std::endl;
-    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(fOptions.AdapterOverride.value_or(QLinkNetworkAdapter()));
+    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkAdapterInUse());
     fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
     IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
     try {
@@ -240,6 +241,10 @@ std::string TfmMain::RestartListener(uint16_t port) {
 void TfmMain::ReplaceZeltoServer() {
     std::lock_guard<std::mutex> lock(Lock);
     fZeltoServer.reset();  // the old proxies close their sockets before the new service opens any
+    {
+        std::lock_guard<std::mutex> fields(fFieldsMutex);
+        fAdapterOverride.reset();  // from now on the service runs on the stored adapter
+    }
     fZeltoServer = fFactory ? fFactory(*this) : nullptr;
     if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkNetworkAdapter());
 }
@@ -262,6 +267,11 @@ void TfmMain::SetQLinkPassword(const std::string& password) {
 std::string TfmMain::QLinkNetworkAdapter() const {
     std::lock_guard<std::mutex> lock(fFieldsMutex);
     return fQLinkNetworkAdapter;
+}
+
+std::string TfmMain::QLinkAdapterInUse() const {
+    std::lock_guard<std::mutex> lock(fFieldsMutex);
+    return fAdapterOverride.value_or(fQLinkNetworkAdapter);
 }
 
 void TfmMain::SetQLinkNetworkAdapter(const std::string& id) {

@@ -321,7 +321,7 @@ QStringList TfmMainWindow::SaveScreenshots(const QString& folder, int n, bool di
     if (dialogs) {
         TSetupFields fields;
         fields.fHttpServerPort = std::to_string(fmMain.ListenerActive() ? fmMain.ListenerPort() : fmMain.ListenerDefaultPort());
-        fields.fQLinkNetworkAdapterID = fmMain.QLinkNetworkAdapter();
+        fields.fQLinkNetworkAdapterID = fmMain.QLinkAdapterInUse();
         fields.fQLinkPassword = fmMain.QLinkPassword();
         fields.fLogToFile = MyLog.Enabled;
         fmSetup->Fields = fields;
