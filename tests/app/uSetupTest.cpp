@@ -57,12 +57,8 @@ protected:
     void Start(const std::optional<std::string>& adapterOverride) {
         fMain.reset();
         fServices.clear();
-        TMainOptions options;
+        TMainOptions options = LoopbackMainOptions(fDir.Path().string());
         options.AdapterOverride = adapterOverride;
-        options.SettingsRoot = fDir / "cfg";
-        options.ProgramDir = fDir.Path().string();
-        options.PortOverride = 0;
-        options.BindAddress = "127.0.0.1";
         fMain = std::make_unique<TfmMain>(options, [this](const IMainWindowState&) {
             auto fake = std::make_unique<TFakeRequestService>();
             fServices.push_back(fake.get());

@@ -120,12 +120,7 @@ void ExpectWholeTextsApart(QWidget& window, const QString& name, QSize design) {
 TEST(WindowTexts, EveryWindowShowsItsTextsWholeAndApart) {
     TTempDir dir;
     MyLog.Enabled = false;
-    TMainOptions options;
-    options.SettingsRoot = dir / "cfg";
-    options.ProgramDir = dir.Path().string();
-    options.PortOverride = 0;
-    options.BindAddress = "127.0.0.1";
-    TfmMain fmMain(options, [](const IMainWindowState&) { return std::make_unique<TWideControllers>(); });
+    TfmMain fmMain(LoopbackMainOptions(dir.Path().string()), [](const IMainWindowState&) { return std::make_unique<TWideControllers>(); });
     {
         TfmMainWindow main(fmMain);
         main.FormCreate();

@@ -32,12 +32,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         MyLog.Enabled = false;
-        TMainOptions options;
-        options.SettingsRoot = fDir / "cfg";
-        options.ProgramDir = fDir.Path().string();
-        options.PortOverride = 0;
-        options.BindAddress = "127.0.0.1";
-        fMain = std::make_unique<TfmMain>(options,
+        fMain = std::make_unique<TfmMain>(LoopbackMainOptions(fDir.Path().string()),
                                           [](const IMainWindowState&) { return std::make_unique<TThreeControllers>(); });
     }
     bool Shows(const QWidget& w, const QString& text) {
