@@ -64,6 +64,7 @@ TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
     // Variable requests reach the handler one at a time, in the order they arrived; files and logins never
     // wait behind them.
     IdHTTPServer1.SetSerialRequests([](const THttpRequestInfo& rq) { return IsVariableRequest(rq.Params); });
+    fAdapterOverride = fOptions.AdapterOverride;
 }
 
 TfmMain::~TfmMain() { FormDestroy(); }
@@ -97,7 +98,7 @@ void TfmMain::FormCreate() {
     }
     if (OnNotice && !fService.LogNotice.empty()) OnNotice(fService.LogNotice);
     if (!OnNotice && !fService.LogNotice.empty()) std::cerr << fService.LogNotice << std::endl;
-    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(fOptions.AdapterOverride.value_or(QLinkNetworkAdapter()));
+    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkAdapterInUse());
     fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
     // The streams read like a variable request: under the request lock, on the service in place then.
     fWebClients = std::make_unique<TWebClients>(
@@ -279,6 +280,10 @@ std::string TfmMain::RestartListener(uint16_t port) {
 void TfmMain::ReplaceZeltoServer() {
     std::lock_guard<std::mutex> lock(Lock);
     fZeltoServer.reset();  // the old proxies close their sockets before the new service opens any
+    {
+        std::lock_guard<std::mutex> fields(fFieldsMutex);
+        fAdapterOverride.reset();  // from now on the service runs on the stored adapter
+    }
     fZeltoServer = fFactory ? fFactory(*this) : nullptr;
     if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkNetworkAdapter());
 }
@@ -301,6 +306,11 @@ void TfmMain::SetQLinkPassword(const std::string& password) {
 std::string TfmMain::QLinkNetworkAdapter() const {
     std::lock_guard<std::mutex> lock(fFieldsMutex);
     return fQLinkNetworkAdapter;
+}
+
+std::string TfmMain::QLinkAdapterInUse() const {
+    std::lock_guard<std::mutex> lock(fFieldsMutex);
+    return fAdapterOverride.value_or(fQLinkNetworkAdapter);
 }
 
 void TfmMain::SetQLinkNetworkAdapter(const std::string& id) {

@@ -93,8 +93,9 @@ public:
     // Stops the listener and opens it on port. Returns the error text ("" when it opened); without success
     // the program runs on without a listener.
     std::string RestartListener(uint16_t port);
-    // Frees the request service with its controller proxies and creates a new one on QLinkNetworkAdapter.
-    // Takes the request lock, so a request in progress finishes first and none sees the service half-made.
+    // Frees the request service with its controller proxies and creates a new one on QLinkNetworkAdapter;
+    // an --adapter of this run ends here. Takes the request lock, so a request in progress finishes first and
+    // none sees the service half-made.
     void ReplaceZeltoServer();
     const std::string& ListenerError() const { return fListenerError; }
     bool SettingsLoaded() const { return fSettingsLoaded; }
@@ -105,6 +106,9 @@ public:
     void SetQLinkPassword(const std::string& password);
     std::string QLinkNetworkAdapter() const;
     void SetQLinkNetworkAdapter(const std::string& id);
+    // The adapter the request service runs on: the --adapter of this run until a new service replaces the
+    // first one, otherwise the stored adapter.
+    std::string QLinkAdapterInUse() const;
     uint16_t HttpPort() const { return fHttpPort; }
     // The origins whose pages may call the server ("" none, "*" all) and the live streams' interval in ms.
     const std::string& AllowOrigin() const { return fAllowOrigin; }
@@ -140,6 +144,7 @@ private:
     std::string fLocalIp;
     std::string fQLinkPassword;
     std::string fQLinkNetworkAdapter;
+    std::optional<std::string> fAdapterOverride;
     uint16_t fHttpPort = kDefaultHttpPort;
     std::string fAllowOrigin;
     int fStreamInterval = kDefaultStreamInterval;

@@ -48,7 +48,7 @@ const std::string& THelpText::Load(const std::string& HelpFile) {
     std::ifstream in(HelpFile, std::ios::binary);
     if (!in) return fText;
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string text = TextFileToUtf8(bytes);
+    const std::string text = TextFileToUtf8(bytes, TTextFileBytes::Utf8IfValid);
     fText.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] == '\r') {

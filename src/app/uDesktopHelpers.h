@@ -18,8 +18,9 @@ bool RunningUnderDebugger();
 // (QT_QPA_PLATFORM, for example "offscreen").
 bool DisplayAvailable();
 
-// The text of the help window, read once: Load reads the file only while no text has been loaded (a byte-
-// order mark selects the encoding, otherwise the bytes are Windows-1252). A missing file leaves it empty.
+// The text of the help window, read once: Load reads the file only while no text has been loaded. The bytes
+// are UTF-8 when they are valid UTF-8, otherwise Windows-1252 (a UTF-16 byte-order mark selects UTF-16). A
+// missing file leaves it empty.
 class THelpText {
 public:
     // Returns the text (UTF-8, line breaks as "\n").

@@ -40,12 +40,14 @@ uint16_t SetupPort(const std::string& text, uint16_t currentPort) {
 TSetupOutcome acSetupExecute(TfmMain& fmMain, const std::function<bool(TSetupFields&)>& showModal,
                              const std::function<void()>& beforeSave) {
     TSetupOutcome outcome;
-    const std::string oldAdapter = fmMain.QLinkNetworkAdapter();
+    // The dialog shows the adapter the service runs on (an --adapter of this run before the stored one), and
+    // only a choice that differs from it is a change.
+    const std::string adapterInUse = fmMain.QLinkAdapterInUse();
     const uint16_t currentPort = fmMain.ListenerActive() ? fmMain.ListenerPort() : fmMain.ListenerDefaultPort();
 
     TSetupFields fields;
     fields.fHttpServerPort = std::to_string(currentPort);
-    fields.fQLinkNetworkAdapterID = oldAdapter;
+    fields.fQLinkNetworkAdapterID = adapterInUse;
     fields.fQLinkPassword = fmMain.QLinkPassword();
     fields.fLogToFile = MyLog.Enabled;
     if (!showModal(fields)) return outcome;
@@ -60,7 +62,8 @@ TSetupOutcome acSetupExecute(TfmMain& fmMain, const std::function<bool(TSetupFie
         if (!outcome.ListenerError.empty() && fmMain.OnShowMessage) fmMain.OnShowMessage(outcome.ListenerError);
     }
 
-    fmMain.SetQLinkNetworkAdapter(fields.fQLinkNetworkAdapterID);
+    const bool adapterChanged = fields.fQLinkNetworkAdapterID != adapterInUse;
+    if (adapterChanged) fmMain.SetQLinkNetworkAdapter(fields.fQLinkNetworkAdapterID);
     fmMain.SetQLinkPassword(fields.fQLinkPassword);  // reaches the service with the next variable request
     MyLog.Enabled = fields.fLogToFile;
 
@@ -71,7 +74,7 @@ TSetupOutcome acSetupExecute(TfmMain& fmMain, const std::function<bool(TSetupFie
         if (fmMain.OnShowMessage) fmMain.OnShowMessage(e.what());
     }
 
-    if (fmMain.QLinkNetworkAdapter() != oldAdapter) {
+    if (adapterChanged) {
         fmMain.ReplaceZeltoServer();
         outcome.ServiceReplaced = true;
     }

@@ -54,7 +54,9 @@ struct TSetupOutcome {
 // Runs the setup dialog for the main window and applies an OK. showModal gets the fields filled from the
 // window and returns true for OK (with the fields as the user left them). beforeSave runs right before the
 // settings are written (the window records its geometry there). A port that cannot be opened and settings
-// that cannot be written are reported through fmMain.OnShowMessage.
+// that cannot be written are reported through fmMain.OnShowMessage. The dialog gets the adapter in use
+// (QLinkAdapterInUse); an adapter other than that one is stored and replaces the request service, the same
+// one leaves the stored adapter as it is.
 TSetupOutcome acSetupExecute(TfmMain& fmMain, const std::function<bool(TSetupFields&)>& showModal,
                              const std::function<void()>& beforeSave = {});
 

@@ -173,11 +173,22 @@ std::string Utf8ToLatin1(std::string_view text, char replacement) {
     });
 }
 
-std::string TextFileToUtf8(std::string_view bytes) {
-    if (bytes.starts_with("\xEF\xBB\xBF")) return ValidUtf8(bytes.substr(3));
+bool IsValidUtf8(std::string_view text) {
+    std::size_t pos = 0;
+    char32_t cp = 0;
+    while (pos < text.size()) {
+        if (!NextUtf8CodePoint(text, pos, cp)) return false;
+    }
+    return true;
+}
+
+std::string TextFileToUtf8(std::string_view bytes, TTextFileBytes rule) {
     if (bytes.starts_with("\xFF\xFE")) return Utf16ToUtf8(bytes.substr(2), false);
     if (bytes.starts_with("\xFE\xFF")) return Utf16ToUtf8(bytes.substr(2), true);
-    return Cp1252ToUtf8(bytes);
+    const bool marked = bytes.starts_with("\xEF\xBB\xBF");
+    if (marked) bytes.remove_prefix(3);
+    if (rule == TTextFileBytes::Utf8IfValid) return IsValidUtf8(bytes) ? std::string(bytes) : Cp1252ToUtf8(bytes);
+    return marked ? ValidUtf8(bytes) : Cp1252ToUtf8(bytes);
 }
 
 }  // namespace zelto

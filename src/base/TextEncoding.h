@@ -21,9 +21,22 @@ std::string Latin1ToUtf8(std::string_view bytes);
 // sequence, becomes `replacement`.
 std::string Utf8ToLatin1(std::string_view text, char replacement = '?');
 
-// The text of an 8-bit text file: a UTF-8 byte-order mark selects UTF-8, a UTF-16 one (LE or BE) UTF-16;
-// without one the bytes are Windows-1252. The mark itself is dropped.
-std::string TextFileToUtf8(std::string_view bytes);
+// How the bytes of a text file are read where a UTF-16 byte-order mark does not decide.
+enum class TTextFileBytes {
+    // A UTF-8 mark selects UTF-8 (malformed bytes become U+FFFD), no mark Windows-1252: files that come from
+    // Windows programs, such as the ALC.
+    Cp1252UnlessMarked,
+    // UTF-8 when the bytes are valid UTF-8, with or without a mark, otherwise Windows-1252: files that a
+    // person may have written on any system, such as the help text.
+    Utf8IfValid,
+};
+
+// The text of a text file: a UTF-16 byte-order mark (LE or BE) selects UTF-16, otherwise `bytes` decides
+// between UTF-8 and Windows-1252. The mark itself is dropped.
+std::string TextFileToUtf8(std::string_view bytes, TTextFileBytes rule = TTextFileBytes::Cp1252UnlessMarked);
+
+// Whether the text is well-formed UTF-8 (no overlong forms, surrogates or values beyond U+10FFFF).
+bool IsValidUtf8(std::string_view text);
 
 // Reads the character at `pos` and moves `pos` past it. A malformed or cut sequence yields false and moves
 // past one byte. `pos` must lie inside the text.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/fMain.h"
 #include "app/uRequestService.h"
 #include "web/uZeltoIntf.h"
 
@@ -80,5 +81,16 @@ private:
     std::vector<TCall> fCalls;
     std::vector<TCall> fUncounted;
 };
+
+// The program's options for a test in folder dir: settings and served files there, the listener on a free
+// port of the loopback address.
+inline TMainOptions LoopbackMainOptions(const std::string& dir) {
+    TMainOptions options;
+    options.SettingsRoot = dir + "/cfg";
+    options.ProgramDir = dir;
+    options.PortOverride = 0;
+    options.BindAddress = "127.0.0.1";
+    return options;
+}
 
 }  // namespace zelto::test

@@ -33,6 +33,7 @@ TEST(DesktopHelpers, HelpTextIsReadOnceWithItsEncoding) {
         {"Line 1\r\nLine 2\r\n", "Line 1\nLine 2\n"},
         {"caf\xE9 \x80 5\rnext", "caf\xC3\xA9 \xE2\x82\xAC 5\nnext"},        // Windows-1252
         {"\xEF\xBB\xBF" "caf\xC3\xA9\n", "caf\xC3\xA9\n"},                    // UTF-8 mark
+        {"caf\xC3\xA9 \xE2\x82\xAC\n", "caf\xC3\xA9 \xE2\x82\xAC\n"},           // UTF-8, no mark
         {std::string("\xFF\xFE" "h\0i\0", 6), "hi"},                           // UTF-16 LE mark
     };
     for (const auto& c : cases) {

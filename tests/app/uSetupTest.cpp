@@ -51,11 +51,14 @@ protected:
         MyLog.SetLogFile(fDir / "ZeltoHttpServer.log");
         WriteFileText(OwnFile(), "QLinkPassword=old\nLogToFile=0\n");
         WriteFileText(SiblingFile(), "EthernetAdapterID=lo\n");
-        TMainOptions options;
-        options.SettingsRoot = fDir / "cfg";
-        options.ProgramDir = fDir.Path().string();
-        options.PortOverride = 0;
-        options.BindAddress = "127.0.0.1";
+        Start({});
+    }
+    // The program as started with adapterOverride (--adapter) or without.
+    void Start(const std::optional<std::string>& adapterOverride) {
+        fMain.reset();
+        fServices.clear();
+        TMainOptions options = LoopbackMainOptions(fDir.Path().string());
+        options.AdapterOverride = adapterOverride;
         fMain = std::make_unique<TfmMain>(options, [this](const IMainWindowState&) {
             auto fake = std::make_unique<TFakeRequestService>();
             fServices.push_back(fake.get());
@@ -195,6 +198,37 @@ TEST_F(SetupTest, AVanishedAdapterStoresAnEmptyIdAndReplacesTheService) {
     EXPECT_EQ(Get(fMain->ListenerPort(), "/?c1.x").Body, "<xml>c1.x</xml>");
     ASSERT_EQ(fServices[1]->Calls().size(), 1u);
     EXPECT_EQ(fServices[1]->Calls()[0].Password, "old");
+}
+
+TEST_F(SetupTest, TheDialogShowsTheAdapterInUseAndOnlyAnotherOneIsAChange) {
+    const struct {
+        std::optional<std::string> adapterOverride;  // --adapter
+        const char* choice;
+        bool replaced;
+        const char* stored;
+        const char* inUse;
+    } cases[] = {
+        {std::nullopt, "lo", false, "lo", "lo"},
+        {std::nullopt, "eth7", true, "eth7", "eth7"},
+        {"ovr0", "ovr0", false, "lo", "ovr0"},  // this run's adapter kept, and not stored
+        {"ovr0", "lo", true, "lo", "lo"},       // the stored adapter is a change from the one in use
+        {"ovr0", "eth7", true, "eth7", "eth7"},
+    };
+    for (const auto& c : cases) {
+        const std::string name = c.adapterOverride.value_or("-") + " -> " + c.choice;
+        fMain.reset();  // saves its settings: the stored adapter is written after
+        WriteFileText(SiblingFile(), "EthernetAdapterID=lo\n");
+        Start(c.adapterOverride);
+        ASSERT_EQ(fServices.size(), 1u) << name;
+        EXPECT_EQ(fServices[0]->Adapter(), c.adapterOverride.value_or("lo")) << name;
+        const TSetupOutcome out = Run(true, [&](TSetupFields& f) { f.fQLinkNetworkAdapterID = c.choice; });
+        EXPECT_EQ(fShown.fQLinkNetworkAdapterID, c.adapterOverride.value_or("lo")) << name;
+        EXPECT_EQ(out.ServiceReplaced, c.replaced) << name;
+        EXPECT_EQ(fServices.back()->Adapter(), c.inUse) << name;
+        EXPECT_EQ(ReadFileText(SiblingFile()), std::string("EthernetAdapterID=") + c.stored + "\n") << name;
+        Run(false, [](TSetupFields&) {});
+        EXPECT_EQ(fShown.fQLinkNetworkAdapterID, c.inUse) << name << ": the next showing";
+    }
 }
 
 TEST_F(SetupTest, ANewPasswordAloneKeepsTheServiceAndReachesTheNextRequest) {

@@ -60,21 +60,31 @@ TEST(TextEncoding, Utf8Decoding) {
     }
 }
 
-TEST(TextEncoding, TextFilesByByteOrderMark) {
+TEST(TextEncoding, TextFilesByByteOrderMarkOrByTheirBytes) {
+    // text: Windows-1252 unless marked; detected: UTF-8 when the bytes are valid UTF-8.
     const struct {
         std::string bytes;
         std::string text;
+        std::string detected;
     } cases[] = {
-        {"plain \xB0", "plain °"},
-        {"\xEF\xBB\xBF" "utf-8 \xC2\xB0", "utf-8 °"},
-        {"\xEF\xBB\xBF" "bad \xB0", "bad \xEF\xBF\xBD"},
-        {std::string("\xFF\xFE" "A\0\xAC\x20", 6), "A€"},
-        {std::string("\xFE\xFF\0A\x20\xAC", 6), "A€"},
-        {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "😀"},
-        {std::string("\xFF\xFE\x00\xD8" "A\0", 6), "\xEF\xBF\xBD" "A"},
-        {"", ""},
+        {"plain \xB0", "plain °", "plain °"},
+        {"utf-8 \xC2\xB0", "utf-8 \xC3\x82°", "utf-8 °"},
+        {"mixed \xC2\xB0 \xB0", "mixed \xC3\x82° °", "mixed \xC3\x82° °"},
+        {"cut \xE2\x82", "cut \xC3\xA2\xE2\x80\x9A", "cut \xC3\xA2\xE2\x80\x9A"},
+        {"overlong \xC0\xAF", "overlong \xC3\x80\xC2\xAF", "overlong \xC3\x80\xC2\xAF"},
+        {"\xEF\xBB\xBF" "utf-8 \xC2\xB0", "utf-8 °", "utf-8 °"},
+        {"\xEF\xBB\xBF" "bad \xB0", "bad \xEF\xBF\xBD", "bad °"},
+        {std::string("\xFF\xFE" "A\0\xAC\x20", 6), "A€", "A€"},
+        {std::string("\xFE\xFF\0A\x20\xAC", 6), "A€", "A€"},
+        {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), "😀", "😀"},
+        {std::string("\xFF\xFE\x00\xD8" "A\0", 6), "\xEF\xBF\xBD" "A", "\xEF\xBF\xBD" "A"},
+        {"", "", ""},
     };
-    for (const auto& c : cases) EXPECT_EQ(TextFileToUtf8(c.bytes), c.text);
+    for (const auto& c : cases) {
+        EXPECT_EQ(TextFileToUtf8(c.bytes), c.text) << c.bytes;
+        EXPECT_EQ(TextFileToUtf8(c.bytes, TTextFileBytes::Utf8IfValid), c.detected) << c.bytes;
+        EXPECT_EQ(IsValidUtf8(c.detected), true) << c.bytes;
+    }
 }
 
 TEST(TextLines, SplitAtEveryKindOfLineBreak) {

@@ -6,6 +6,7 @@
 #include <QUrl>
 
 #include "app/gui/uArtwork.h"
+#include "app/gui/uFormScale.h"
 #include "app/uDesktopHelpers.h"
 #include "platform/uVersion.h"
 
@@ -13,14 +14,9 @@ namespace zelto::gui {
 
 namespace {
 
-QLabel* AboutLabel(QWidget* parent, const QString& text, int top, int height, int pixelSize, bool bold = false) {
+QLabel* AboutLabel(QWidget* parent, const QString& text) {
     auto* label = new QLabel(text, parent);
-    label->setGeometry(118, top, 213, height);
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    QFont font("Arial");
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    label->setFont(font);
     return label;
 }
 
@@ -28,7 +24,6 @@ QLabel* AboutLabel(QWidget* parent, const QString& text, int top, int height, in
 
 TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("About"));
-    setFixedSize(347, 134);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setAutoFillBackground(true);
     QPalette pal = palette();
@@ -37,16 +32,15 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
     setPalette(pal);
 
     Image1 = new QLabel(this);
-    Image1->setGeometry(16, 19, 96, 96);
-    Image1->setPixmap(EmblemPicture(96));
+    Image1->setAlignment(Qt::AlignCenter);
 
     // FormCreate: the program's name and version of this build.
-    lblProgramName = AboutLabel(this, QApplication::applicationName(), 8, 30, 24, true);
-    Label3 = AboutLabel(this, tr("version"), 38, 14, 11);
-    lblVersionNum = AboutLabel(this, QString::fromStdString(GetVersionText(3)), 51, 22, 19);
-    Label2 = AboutLabel(this, QString::fromUtf8(kMakerNotice), 78, 14, 11);
-    Label5 = AboutLabel(this, kMakerWebAddress, 94, 14, 11);
-    Label6 = AboutLabel(this, kMakerMailAddress, 108, 14, 11);
+    lblProgramName = AboutLabel(this, QApplication::applicationName());
+    Label3 = AboutLabel(this, tr("version"));
+    lblVersionNum = AboutLabel(this, QString::fromStdString(GetVersionText(3)));
+    Label2 = AboutLabel(this, QString::fromUtf8(kMakerNotice));
+    Label5 = AboutLabel(this, kMakerWebAddress);
+    Label6 = AboutLabel(this, kMakerMailAddress);
     for (QLabel* link : {Label5, Label6}) {
         link->setCursor(Qt::PointingHandCursor);
         QPalette lp = link->palette();
@@ -55,6 +49,32 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
         link->setToolTip(QString::fromStdString(LinkTarget(link->text().toStdString())));
         link->installEventFilter(this);
     }
+    LayoutComponents();
+}
+
+// The design's places (client area 347 x 134, the texts right-aligned in a column 213 wide beside the
+// emblem) for the font in use; the texts' own fonts grow with it, and the column widens until each fits.
+void TfmAbout::LayoutComponents() {
+    TFormScale s(*this);
+    const struct {
+        QLabel* label;
+        int top, height, pixelSize;
+        bool bold;
+    } texts[] = {
+        {lblProgramName, 8, 30, 24, true}, {Label3, 38, 14, 11, false}, {lblVersionNum, 52, 22, 19, false},
+        {Label2, 78, 14, 11, false},       {Label5, 94, 14, 11, false}, {Label6, 108, 14, 11, false},
+    };
+    for (const auto& t : texts) {
+        QFont font("Arial");
+        font.setPixelSize(s.FontPixels(t.pixelSize));
+        font.setBold(t.bold);
+        t.label->setFont(font);
+        s.Fit(*t.label, {t.label->text()}, 213);
+    }
+    setFixedSize(s.Size(347, 134));
+    for (const auto& t : texts) t.label->setGeometry(s.Rect(118, t.top, 213, t.height));
+    Image1->setGeometry(s.Rect(16, 19, 96, 96));
+    Image1->setPixmap(EmblemPicture(s.Picture(96)));
 }
 
 bool TfmAbout::eventFilter(QObject* watched, QEvent* event) {

@@ -27,6 +27,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;  // clicks on the link labels
+
+private:
+    void LayoutComponents();
 };
 
 }  // namespace zelto::gui

@@ -9,8 +9,6 @@ TfmHelp::TfmHelp(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Help"));
     setWindowFlags(windowFlags() | Qt::WindowMaximizeButtonHint);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    resize(475, 463);
-    setMinimumSize(240, 160);
 
     Memo1 = new QPlainTextEdit(this);
     Memo1->setReadOnly(true);
@@ -24,6 +22,12 @@ TfmHelp::TfmHelp(QWidget* parent) : QDialog(parent) {
     Button1 = new QPushButton(tr("Close"), this);
     Button1->setDefault(true);  // Enter closes; Escape closes as every dialog's cancel does
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
+
+    // The design's client area 475 x 463 for the font in use; the Close button as wide as its text needs.
+    fScale = TFormScale(*this);
+    fScale.Fit(*Button1, {Button1->text()}, 75);
+    resize(fScale.Size(475, 463));
+    setMinimumSize(fScale.Size(240, 160));
 }
 
 void TfmHelp::FormShow() {
@@ -42,8 +46,9 @@ void TfmHelp::showEvent(QShowEvent* event) {
 void TfmHelp::resizeEvent(QResizeEvent* event) {
     const int w = width();
     const int h = height();
-    Memo1->setGeometry(8, 8, w - 15, h - 47);
-    Button1->setGeometry(w - 83, h - 33, 75, 25);
+    const TFormScale& s = fScale;
+    Memo1->setGeometry(s.X(8), s.Y(8), w - s.X(15), h - s.Y(47));
+    Button1->setGeometry(w - s.X(83), h - s.Y(33), s.X(83) - s.X(8), s.Y(33) - s.Y(8));
     QDialog::resizeEvent(event);
 }
 

@@ -4,6 +4,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "app/gui/uFormScale.h"
 #include "app/uDesktopHelpers.h"
 
 namespace zelto::gui {
@@ -27,6 +28,7 @@ protected:
 
 private:
     THelpText fText;
+    TFormScale fScale;
 };
 
 }  // namespace zelto::gui

@@ -13,6 +13,7 @@
 #include "app/gui/fHelp.h"
 #include "app/gui/fSetup.h"
 #include "app/gui/uArtwork.h"
+#include "app/gui/uFormScale.h"
 #include "app/uDesktopHelpers.h"
 #include "app/uPaths.h"
 #include "app/uSetup.h"
@@ -26,18 +27,32 @@ namespace {
 constexpr int kDesignWidth = 475;
 constexpr int kDesignHeight = 340;
 constexpr int kLabelHeight = 16;
+// The design's boxes of the texts that change: the client column, a controller panel, the strip's fields.
+constexpr int kClientTextWidth = 150;
+constexpr int kPanelTextLeft = 344;
+constexpr int kPanelTextWidth = kDesignWidth - kPanelTextLeft - 4;
+constexpr int kTimeoutLeft = 257;
+constexpr int kTimeoutWidth = kDesignWidth - kTimeoutLeft - 8;
+
+// The widest texts the status labels show, so that their boxes hold them whole.
+const char* const kWidestAddress = "255.255.255.255";
+const char* const kWidestPanelAddress = "c255, 255.255.255.255";
+const char* const kWidestCount = "2147483647 requests";
+const char* const kWidestTimeout = "Timeout: 10 [s]";
+
+QString WidestTimestamp() {
+    return QString::fromStdString(FormatStatusTimestamp(EncodeDateTime({2088, 12, 28, 20, 48, 58, 888}), FormatSettings()));
+}
 
 }  // namespace
 
 TfmMainWindow::TfmMainWindow(TfmMain& main) : QWidget(nullptr), fmMain(main) {
     setWindowTitle(QApplication::applicationName());
     setWindowIcon(ProgramIcon());
-    resize(kDesignWidth, kDesignHeight);
-    setMinimumSize(kDesignWidth, kDesignHeight);
-    for (int i = 0; i < kStatusPictureCount; ++i) ImageList1[static_cast<std::size_t>(i)] = StatusPicture(i);
     CreateActions();
     CreateComponents();
     CreateTrayIcon();
+    ScaleToFont();
     LayoutComponents();
     ShowView();
 
@@ -54,10 +69,27 @@ TfmMainWindow::TfmMainWindow(TfmMain& main) : QWidget(nullptr), fmMain(main) {
 
 TfmMainWindow::~TfmMainWindow() = default;
 
-QLabel* TfmMainWindow::NewLabel(const QString& text, QWidget* parent, int left, int top, int width) {
-    auto* label = new QLabel(text, parent);
-    label->setGeometry(left, top, width, kLabelHeight);
-    return label;
+// The design's places for the font in use: the factors of the font, widened until the buttons' texts and
+// the widest status texts fit their boxes. The pictures are drawn at the size this gives them.
+void TfmMainWindow::ScaleToFont() {
+    TFormScale& s = fScale;
+    s = TFormScale(*this);
+    const QString timestamp = WidestTimestamp();
+    const QStringList clientTexts{kWidestAddress, timestamp, kWidestCount, tr("No requests")};
+    for (QLabel* label : {lblReqUrl, lblReqTimestamp, lblReqCount}) s.Fit(*label, clientTexts, kClientTextWidth);
+    const QStringList panelTexts{kWidestPanelAddress, timestamp, kWidestCount, tr("No requests")};
+    for (std::size_t i = 0; i < 3; ++i) {
+        for (QLabel* label : {lblIP[i], lblDate[i], lblReq[i]}) s.Fit(*label, panelTexts, kPanelTextWidth);
+    }
+    s.Fit(*Label1, {Label1->text()}, 78);
+    s.Fit(*lblLocalIp, {kWidestAddress}, 165);
+    s.Fit(*lblTimeoutCounter, {kWidestTimeout, lblTimeoutCounter->text()}, kTimeoutWidth);
+    for (QPushButton* b : {btnSetup, btnExit, btnHelp, btnAbout, btnClose}) s.Fit(*b, {b->text()}, 75);
+
+    for (int i = 0; i < kStatusPictureCount; ++i) ImageList1[static_cast<std::size_t>(i)] = StatusPicture(i, s.Picture(64));
+    Image3->setPixmap(LogoPicture(s.Picture(111), s.Picture(26)));
+    resize(s.Size(kDesignWidth, kDesignHeight));
+    setMinimumSize(s.Size(kDesignWidth, kDesignHeight));
 }
 
 void TfmMainWindow::CreateActions() {
@@ -81,42 +113,39 @@ void TfmMainWindow::CreateComponents() {
     Shape1 = new QFrame(this);
     Shape1->setStyleSheet("background-color: #a0a0a0;");
     Image3 = new QLabel(Image1);
-    Image3->setPixmap(LogoPicture(111, 26));
+    Image3->setAlignment(Qt::AlignRight | Qt::AlignTop);
 
     imgPhone = new QLabel(this);
-    imgPhone->setGeometry(19, 37, 64, 64);
-    lblReqUrl = NewLabel("-", this, 97, 45, 150);
-    lblReqTimestamp = NewLabel("-", this, 97, 64, 150);
-    lblReqCount = NewLabel(tr("No requests"), this, 97, 83, 150);
+    imgPhone->setAlignment(Qt::AlignCenter);
+    lblReqUrl = new QLabel("-", this);
+    lblReqTimestamp = new QLabel("-", this);
+    lblReqCount = new QLabel(tr("No requests"), this);
     for (std::size_t i = 0; i < 3; ++i) {
         img[i] = new QLabel(this);
-        lblIP[i] = NewLabel("-", this, 0, 0, 0);
-        lblDate[i] = NewLabel("-", this, 0, 0, 0);
-        lblReq[i] = NewLabel(tr("No requests"), this, 0, 0, 0);
+        img[i]->setAlignment(Qt::AlignCenter);
+        lblIP[i] = new QLabel("-", this);
+        lblDate[i] = new QLabel("-", this);
+        lblReq[i] = new QLabel(tr("No requests"), this);
     }
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName("Panel1");
     Panel1->setStyleSheet("#Panel1 { border-top: 1px solid #b8b8b8; border-bottom: 1px solid #b8b8b8; }");
     Label1 = new QLabel(tr("Local address: "), Panel1);
-    Label1->setGeometry(8, 1, 78, 26);
     lblLocalIp = new QLabel(Panel1);
-    lblLocalIp->setGeometry(86, 1, 165, 26);
     lblTimeoutCounter = new QLabel(tr("Timeout: "), Panel1);
-    lblTimeoutCounter->setGeometry(257, 1, 150, 26);
 
     Panel2 = new QWidget(this);
-    auto button = [this](QAction* action, int left) {
+    auto button = [this](QAction* action) {
         auto* b = new QPushButton(action->text(), Panel2);
-        b->setGeometry(left, 8, 75, 25);
         connect(b, &QPushButton::clicked, action, &QAction::trigger);
         return b;
     };
-    btnSetup = button(acSetup, 8);
-    btnExit = button(acExit, 149);
-    btnHelp = button(acHelp, 230);
-    btnAbout = button(acAbout, 311);
-    btnClose = button(acClose, 392);
+    btnSetup = button(acSetup);
+    btnExit = button(acExit);
+    btnHelp = button(acHelp);
+    btnAbout = button(acAbout);
+    btnClose = button(acClose);
     btnExit->setVisible(false);
     btnExit->setEnabled(false);
 }
@@ -137,23 +166,43 @@ void TfmMainWindow::CreateTrayIcon() {
 // Places the components: those on the left keep their place, the controller panels keep their distance
 // to the right edge, the status strip and the button row stay at the bottom.
 void TfmMainWindow::LayoutComponents() {
+    const TFormScale& s = fScale;
     const int w = width();
     const int h = height();
-    const int right = w - kDesignWidth;  // how far right-anchored components move
-    const int bottom = h - kDesignHeight;
-    Image1->setGeometry(0, 0, w, 27);
-    Image1->setPixmap(BannerPicture(w, 27));
-    Shape1->setGeometry(0, 27, w, 1);
-    Image3->setGeometry(364 + right, 0, 111, 26);
+    const int right = w - s.X(kDesignWidth);  // how far right-anchored components move
+    const int bottom = h - s.Y(kDesignHeight);
+    Image1->setGeometry(0, 0, w, s.Y(27));
+    Image1->setPixmap(BannerPicture(w, s.Y(27)));
+    Shape1->setGeometry(0, s.Y(27), w, 1);
+    const int logoWidth = s.Picture(111);
+    Image3->setGeometry(w - logoWidth, 0, logoWidth, s.Picture(26));
+
+    imgPhone->setGeometry(s.Rect(19, 37, 64, 64));
+    lblReqUrl->setGeometry(s.Rect(97, 45, kClientTextWidth, kLabelHeight));
+    lblReqTimestamp->setGeometry(s.Rect(97, 64, kClientTextWidth, kLabelHeight));
+    lblReqCount->setGeometry(s.Rect(97, 83, kClientTextWidth, kLabelHeight));
     for (std::size_t i = 0; i < 3; ++i) {
         const int rowTop = static_cast<int>(i) * 80;
-        img[i]->setGeometry(257 + right, 37 + rowTop, 64, 64);
-        lblIP[i]->setGeometry(344 + right, 46 + rowTop, w - 344 - right - 4, kLabelHeight);
-        lblDate[i]->setGeometry(344 + right, 65 + rowTop, w - 344 - right - 4, kLabelHeight);
-        lblReq[i]->setGeometry(344 + right, 84 + rowTop, w - 344 - right - 4, kLabelHeight);
+        img[i]->setGeometry(s.Rect(257, 37 + rowTop, 64, 64).translated(right, 0));
+        // The panel's texts reach to the right edge.
+        const int left = s.X(kPanelTextLeft) + right;
+        const int textWidth = w - s.X(4) - left;
+        for (auto [label, top] : {std::pair{lblIP[i], 46}, {lblDate[i], 65}, {lblReq[i], 84}}) {
+            const QRect box = s.Rect(kPanelTextLeft, top + rowTop, kPanelTextWidth, kLabelHeight);
+            label->setGeometry(left, box.top(), textWidth, box.height());
+        }
     }
-    Panel1->setGeometry(0, 273 + bottom, w, 28);
-    Panel2->setGeometry(0, 301 + bottom, w, 39);
+
+    Panel1->setGeometry(0, s.Y(273) + bottom, w, s.Y(28));
+    Label1->setGeometry(s.Rect(8, 1, 78, 26));
+    lblLocalIp->setGeometry(s.Rect(86, 1, 165, 26));
+    const QRect timeout = s.Rect(kTimeoutLeft, 1, kTimeoutWidth, 26);
+    lblTimeoutCounter->setGeometry(timeout.left(), timeout.top(), w - s.X(8) - timeout.left(), timeout.height());
+
+    Panel2->setGeometry(0, s.Y(301) + bottom, w, s.Y(39));
+    for (auto [button, left] : {std::pair{btnSetup, 8}, {btnExit, 149}, {btnHelp, 230}, {btnAbout, 311}, {btnClose, 392}}) {
+        button->setGeometry(s.Rect(left, 8, 75, 25));
+    }
 }
 
 void TfmMainWindow::resizeEvent(QResizeEvent* event) {
@@ -321,7 +370,7 @@ QStringList TfmMainWindow::SaveScreenshots(const QString& folder, int n, bool di
     if (dialogs) {
         TSetupFields fields;
         fields.fHttpServerPort = std::to_string(fmMain.ListenerActive() ? fmMain.ListenerPort() : fmMain.ListenerDefaultPort());
-        fields.fQLinkNetworkAdapterID = fmMain.QLinkNetworkAdapter();
+        fields.fQLinkNetworkAdapterID = fmMain.QLinkAdapterInUse();
         fields.fQLinkPassword = fmMain.QLinkPassword();
         fields.fLogToFile = MyLog.Enabled;
         fmSetup->Fields = fields;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "app/fMain.h"
+#include "app/gui/uFormScale.h"
 #include "app/uStatusDisplay.h"
 
 class QFrame;
@@ -62,14 +63,15 @@ private:
     void CreateTrayIcon();
     void UpdateStatus();
     void ShowView();
+    void ScaleToFont();
     void LayoutComponents();
     void CaptureGeometry();
     void ShowMessage(const std::string& text);
-    QLabel* NewLabel(const QString& text, QWidget* parent, int left, int top, int width);
 
     TfmMain& fmMain;
     TStatusView fView;
     TStatusTimer fTimer;
+    TFormScale fScale;
     bool fExiting = false;
 
     QLabel* Image1 = nullptr;  // banner

@@ -1,44 +1,38 @@
 #include "app/gui/fSetup.h"
 
 #include <QRegularExpressionValidator>
+#include <QScreen>
+#include <climits>
+
+#include "app/gui/uFormScale.h"
 
 namespace zelto::gui {
 
 TfmSetup::TfmSetup(QWidget* parent) : QDialog(parent) {
     setWindowTitle(tr("Setup"));
-    setFixedSize(304, 152);  // a fixed dialog border
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
 
     lblHttpServerPort = new QLabel(tr("HTTP port:"), this);
-    lblHttpServerPort->setGeometry(16, 10, 120, 21);
     edHttpServerPort = new QLineEdit(this);
-    edHttpServerPort->setGeometry(140, 10, 73, 21);
     edHttpServerPort->setMaxLength(5);
     edHttpServerPort->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), edHttpServerPort));
 
     lblQLinkNetworkAdapter = new QLabel(tr("Q-link network adapter:"), this);
-    lblQLinkNetworkAdapter->setGeometry(16, 37, 122, 21);
     cmbQLinkNetworkAdapter = new QComboBox(this);
-    cmbQLinkNetworkAdapter->setGeometry(140, 37, 154, 21);
     cmbQLinkNetworkAdapter->setEditable(true);
     cmbQLinkNetworkAdapter->setInsertPolicy(QComboBox::NoInsert);
     cmbQLinkNetworkAdapter->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     connect(cmbQLinkNetworkAdapter, &QComboBox::currentTextChanged, this, [this] { cmbQLinkNetworkAdapterChange(); });
 
     lblQLinkPassword = new QLabel(tr("Q-link password:"), this);
-    lblQLinkPassword->setGeometry(16, 65, 120, 21);
     edQLinkPassword = new QLineEdit(this);
-    edQLinkPassword->setGeometry(140, 65, 154, 21);
     edQLinkPassword->setEchoMode(QLineEdit::Password);
 
     chkLogToFile = new QCheckBox(tr("Log file"), this);
-    chkLogToFile->setGeometry(16, 96, 81, 17);
 
     btnOk = new QPushButton(tr("OK"), this);
-    btnOk->setGeometry(140, 119, 75, 25);
     btnOk->setDefault(true);  // Enter
-    btnCancel = new QPushButton(tr("Cancel"), this);
-    btnCancel->setGeometry(221, 119, 75, 25);  // Escape rejects the dialog as Cancel does
+    btnCancel = new QPushButton(tr("Cancel"), this);  // Escape rejects the dialog as Cancel does
     connect(btnOk, &QPushButton::clicked, this, [this] { btnOkClick(); });
     connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -47,6 +41,34 @@ TfmSetup::TfmSetup(QWidget* parent) : QDialog(parent) {
     setTabOrder(edHttpServerPort, cmbQLinkNetworkAdapter);
     setTabOrder(cmbQLinkNetworkAdapter, edQLinkPassword);
     setTabOrder(edQLinkPassword, chkLogToFile);
+    LayoutComponents();
+}
+
+// The design's places (client area 304 x 152) for the font in use, widened until every text fits; the
+// drop-down is widened for its adapters too, but not beyond the screen (its tool tip shows the rest).
+void TfmSetup::LayoutComponents() {
+    TFormScale s(*this);
+    for (QLabel* label : {lblHttpServerPort, lblQLinkNetworkAdapter, lblQLinkPassword}) s.Fit(*label, {label->text()}, 122);
+    s.Fit(*chkLogToFile, {chkLogToFile->text()}, 81);
+    s.Fit(*btnOk, {btnOk->text()}, 75);
+    s.Fit(*btnCancel, {btnCancel->text()}, 75);
+    QStringList adapters;
+    for (int i = 0; i < cmbQLinkNetworkAdapter->count(); ++i) adapters << cmbQLinkNetworkAdapter->itemText(i);
+    const QScreen* screen = this->screen();
+    const int most = screen ? screen->availableGeometry().width() * 154 / 304 : INT_MAX;
+    s.FitAtMost(*cmbQLinkNetworkAdapter, adapters, 154, most);
+
+    setFixedSize(s.Size(304, 152));  // a fixed dialog border
+    // Each label stands in the row of its control, text centred on the control's height.
+    lblHttpServerPort->setGeometry(s.Rect(16, 10, 122, 21));
+    edHttpServerPort->setGeometry(s.Rect(140, 10, 73, 21));
+    lblQLinkNetworkAdapter->setGeometry(s.Rect(16, 37, 122, 21));
+    cmbQLinkNetworkAdapter->setGeometry(s.Rect(140, 37, 154, 21));
+    lblQLinkPassword->setGeometry(s.Rect(16, 65, 122, 21));
+    edQLinkPassword->setGeometry(s.Rect(140, 65, 154, 21));
+    chkLogToFile->setGeometry(s.Rect(16, 96, 81, 17));
+    btnOk->setGeometry(s.Rect(140, 119, 75, 25));
+    btnCancel->setGeometry(s.Rect(221, 119, 75, 25));
 }
 
 TfmSetup::~TfmSetup() = default;
@@ -63,6 +85,7 @@ bool TfmSetup::Execute(TSetupFields& fields) {
 void TfmSetup::FormShow() {
     fEthAdapters = std::make_unique<TEthernetAdapterInfoList>();
     WriteControls();
+    LayoutComponents();  // the adapters' lines may need a wider drop-down
 }
 
 void TfmSetup::cmbQLinkNetworkAdapterChange() { cmbQLinkNetworkAdapter->setToolTip(cmbQLinkNetworkAdapter->currentText()); }

@@ -41,6 +41,7 @@ public:
     QPushButton* btnCancel = nullptr;
 
 private:
+    void LayoutComponents();
     void WriteControls();
     void ReadControls();
 

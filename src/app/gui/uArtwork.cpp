@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QRadialGradient>
+#include <algorithm>
 
 #include "app/uStatusDisplay.h"
 
@@ -251,7 +252,7 @@ QPixmap BannerPicture(int width, int height) {
     p.scale(e / kGrid, e / kGrid);
     DrawEmblem(p);
     p.restore();
-    p.setFont(BoldFont(13));
+    p.setFont(BoldFont(std::max(1, height * 13 / 27)));  // the name grows with the strip
     p.setPen(Qt::white);
     p.drawText(QRectF(12 + e, 0, width, height), Qt::AlignVCenter | Qt::AlignLeft, "ZeltoHttpServer");
     p.end();
@@ -262,6 +263,11 @@ QPixmap LogoPicture(int width, int height) {
     QImage img = NewImage(width, height);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
+    // Drawn for a height of 26 and scaled to the height asked for.
+    const double k = height / 26.0;
+    p.scale(k, k);
+    width = static_cast<int>(width / k);
+    height = 26;
     QFont font = BoldFont(12);
     font.setLetterSpacing(QFont::AbsoluteSpacing, 2.2);
     p.setFont(font);

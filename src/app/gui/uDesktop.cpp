@@ -12,6 +12,7 @@
 
 #include "app/gui/fMainWindow.h"
 #include "app/gui/uArtwork.h"
+#include "app/gui/uFormScale.h"
 
 namespace zelto::gui {
 
@@ -58,14 +59,6 @@ private:
     std::atomic<bool> fStopping{false};
     std::thread fThread;
 };
-
-// Tahoma where it is installed, otherwise a sans-serif of similar width.
-QFont ProgramFont() {
-    QFont font;
-    font.setFamilies({"Tahoma", "Liberation Sans", "Arial", "DejaVu Sans"});
-    font.setPointSize(8);
-    return font;
-}
 
 }  // namespace
 

@@ -18,14 +18,28 @@ namespace {
 // Runs action once the dialog's modal loop has started.
 void WhenShown(std::function<void()> action) { QTimer::singleShot(0, std::move(action)); }
 
+// The window keeps its design's proportions: it is at least the designed client area, and w sits where the
+// design places it, scaled as the window is (to the pixel).
+void ExpectAtDesignPlace(const QWidget& w, QRect design, QSize designClient) {
+    const QWidget& window = *w.window();
+    EXPECT_GE(window.width(), designClient.width());
+    EXPECT_GE(window.height(), designClient.height());
+    const double sx = double(window.width()) / designClient.width();
+    const double sy = double(window.height()) / designClient.height();
+    const QRect r = w.geometry();
+    EXPECT_NEAR(r.left(), design.left() * sx, 1) << w.metaObject()->className();
+    EXPECT_NEAR(r.left() + r.width(), (design.left() + design.width()) * sx, 1) << w.metaObject()->className();
+    EXPECT_NEAR(r.top(), design.top() * sy, 1) << w.metaObject()->className();
+    EXPECT_NEAR(r.top() + r.height(), (design.top() + design.height()) * sy, 1) << w.metaObject()->className();
+}
+
 }  // namespace
 
 TEST(SetupDialog, LayoutTabOrderAndInputRules) {
     TfmSetup dlg(nullptr);
     EXPECT_EQ(dlg.windowTitle(), "Setup");
-    EXPECT_EQ(dlg.size(), QSize(304, 152));
-    EXPECT_EQ(dlg.edHttpServerPort->geometry(), QRect(140, 10, 73, 21));
-    EXPECT_EQ(dlg.btnCancel->geometry(), QRect(221, 119, 75, 25));
+    ExpectAtDesignPlace(*dlg.edHttpServerPort, QRect(140, 10, 73, 21), QSize(304, 152));
+    ExpectAtDesignPlace(*dlg.btnCancel, QRect(221, 119, 75, 25), QSize(304, 152));
     EXPECT_TRUE(dlg.btnOk->isDefault());
 
     // The tab order: OK, Cancel, port, adapter, password, log switch, and round again.
@@ -104,7 +118,8 @@ TEST(SetupDialog, OkReadsTheControlsCancelKeepsTheFields) {
 TEST(AboutBox, NameVersionAndEscape) {
     TfmAbout about(nullptr);
     EXPECT_EQ(about.windowTitle(), "About");
-    EXPECT_EQ(about.size(), QSize(347, 134));
+    ExpectAtDesignPlace(*about.Image1, QRect(16, 19, 96, 96), QSize(347, 134));
+    ExpectAtDesignPlace(*about.Label6, QRect(118, 108, 213, 14), QSize(347, 134));
     EXPECT_EQ(about.lblProgramName->text(), "ZeltoHttpServer");
     EXPECT_EQ(about.lblVersionNum->text(), "1.0.3");
     EXPECT_EQ(about.Label6->toolTip(), QString("mailto:") + kMakerMailAddress);
@@ -128,7 +143,7 @@ TEST(HelpWindow, ShowsTheFileLoadedOnce) {
     WhenShown([&] { QTest::keyClick(&help, Qt::Key_Escape); });
     help.exec();
     EXPECT_EQ(help.Memo1->toPlainText(), QString::fromUtf8("How to \u2013 use it\n"));
-    EXPECT_EQ(help.Button1->geometry(), QRect(392, 430, 75, 25));
+    ExpectAtDesignPlace(*help.Button1, QRect(392, 430, 75, 25), QSize(475, 463));
 
     TfmHelp none(nullptr);
     none.HelpFile = QString::fromStdString(dir / "Missing.txt");

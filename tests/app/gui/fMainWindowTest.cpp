@@ -32,12 +32,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
         MyLog.Enabled = false;
-        TMainOptions options;
-        options.SettingsRoot = fDir / "cfg";
-        options.ProgramDir = fDir.Path().string();
-        options.PortOverride = 0;
-        options.BindAddress = "127.0.0.1";
-        fMain = std::make_unique<TfmMain>(options,
+        fMain = std::make_unique<TfmMain>(LoopbackMainOptions(fDir.Path().string()),
                                           [](const IMainWindowState&) { return std::make_unique<TThreeControllers>(); });
     }
     bool Shows(const QWidget& w, const QString& text) {
@@ -55,11 +50,11 @@ protected:
 }  // namespace
 
 TEST_F(MainWindowTest, StartsIdleAndShowsTheLatestRequest) {
-    WriteFileText(fDir / "cfg/Tessvik/ZeltoHttpServer.conf", "Left=40\nTop=30\nWidth=520\nHeight=360\n");
+    WriteFileText(fDir / "cfg/Tessvik/ZeltoHttpServer.conf", "Left=40\nTop=30\nWidth=800\nHeight=500\n");
     TfmMainWindow w(*fMain);
     w.FormCreate();
     EXPECT_EQ(w.windowTitle(), "ZeltoHttpServer v1.0.3");
-    EXPECT_EQ(w.geometry(), QRect(40, 30, 520, 360));
+    EXPECT_EQ(w.geometry(), QRect(40, 30, 800, 500));
     w.ShowAtStart();
     w.Timer1Timer();
     EXPECT_EQ(w.View().TimeoutCounter, "Timeout: 0 [s]");
@@ -83,7 +78,7 @@ TEST_F(MainWindowTest, StartsIdleAndShowsTheLatestRequest) {
     EXPECT_EQ(w.View().Panels[2].Picture, spControllerFailed);
 
     w.FormDestroy();
-    for (const char* line : {"Top=30\n", "Left=40\n", "Width=520\n", "Height=360\n", "Maximized=0\n"}) {
+    for (const char* line : {"Top=30\n", "Left=40\n", "Width=800\n", "Height=500\n", "Maximized=0\n"}) {
         EXPECT_NE(Conf().find(line), std::string::npos) << line << Conf();
     }
 }
