@@ -154,6 +154,8 @@ settle() { wait_http $server_port /index.html 20 || echo "warning: the server an
 start_all() {
   cp "$bin/index.html" "$tmp/index.html"
   mkdir -p "$tmp/config" "$tmp/cache" "$tmp/nginx"
+  # nginx as one process in the foreground (like the server, one thread does its I/O), with every path of
+  # its own in the temporary folder.
   cat >"$tmp/nginx/nginx.conf" <<CONF
 daemon off;
 master_process off;
@@ -188,13 +190,12 @@ CONF
 
 # --- the figures; each adds its rows ------------------------------------------------------------------
 
-# wrk's request rate for a file with CONNECTIONS at PORT.
 # wrk's request rate for a file with CONNECTIONS at PORT; answers other than 2xx or 3xx and broken
 # connections follow the rate.
 file_rate() {
   wrk -t1 -c"$2" -d"${BENCH_FILE_SECONDS}s" -H "Connection: close" "http://127.0.0.1:$1/index.html" |
     awk '/Requests\/sec/ { rate = int($2) } /Non-2xx/ { bad = bad " " $NF " non-2xx" }
-         /Socket errors/ { bad = bad " " $0 } END { print rate (bad ? " (" bad " )" : "") }'
+         /Socket errors/ { bad = bad " " $0 } END { print rate (bad ? " (" substr(bad, 2) ")" : "") }'
 }
 
 # The server and nginx take turns, BENCH_FILE_ROUNDS times; the best rate of each counts, so that a moment
