@@ -10,9 +10,10 @@
 #   BENCH_SLOW_CLIENTS (300)  BENCH_EARLY (64)  BENCH_BIG_LIST (60000)  BENCH_SMALL_LIST (150)
 #   BENCH_SKIP_BUILD (set: use the programs as they are built)
 #
-# Other figures join the same table from bench/streams.sh (run when it exists and is executable, inside
-# the namespace, with the servers up): it sources bench/lib.sh and adds rows with bench_row; the
-# environment names the ports, the programs and the server's process (see bench_export below).
+# bench/streams.sh, when it exists and is executable, runs last, inside the namespace with the servers up,
+# with the build folder as its argument: rows it adds with bench_row (bench/lib.sh) join the table, and
+# what it prints follows the table. Its environment names the ports, the programs and the server's process
+# (see bench_export below).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -357,7 +358,7 @@ bench_export() {
 figure_streams() {
   [ -x "$root/bench/streams.sh" ] || return 0
   bench_export
-  "$root/bench/streams.sh" || echo "warning: bench/streams.sh failed" >&2
+  "$root/bench/streams.sh" "$(dirname "$bin")" >"$tmp/streams.txt" 2>&1 || echo "warning: bench/streams.sh failed" >&2
 }
 
 # --- the run ---------------------------------------------------------------------------------------------
@@ -381,5 +382,10 @@ done
 echo
 bench_table
 echo
+if [ -s "$tmp/streams.txt" ]; then
+  echo "bench/streams.sh:"
+  sed 's/^/  /' "$tmp/streams.txt"
+  echo
+fi
 echo "Release build, loopback in a network namespace of its own; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" \
   "at the end; $((SECONDS - started)) s."
