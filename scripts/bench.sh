@@ -307,9 +307,11 @@ figure_connections() {
   ok=$(bench_kv "$line" ok)
   mib=$(bench_calc "$(bench_kv "$line" rss_kib) / 1024")
   local others
-  others=$(tr ' ' '\n' <<<"$line" | grep '^status_' | sed 's/^status_//; s/=/: /' | paste -sd, - || true)
+  # status_503=271 status_0=665 become "503 ×271, no answer ×665"
+  others=$(tr ' ' '\n' <<<"$line" | grep '^status_' | sed 's/^status_//; s/=/ ×/; s/^0 /no answer /' |
+    paste -sd, - | sed 's/,/, /g' || true)
   bench_row "$BENCH_CONNECTIONS connections open at once" \
-    "$ok answered 200${others:+ (others $others)}, RSS peak $mib MiB" "all answered, RSS < 64 MiB" \
+    "$ok answered 200${others:+ ($others)}, RSS peak $mib MiB" "all answered, RSS < 64 MiB" \
     "$(bench_both "$(bench_verdict "$ok" '==' "$BENCH_CONNECTIONS")" "$(bench_verdict "$mib" '<' 64)")"
 }
 
