@@ -308,8 +308,8 @@ void THttpConnection::Close() {
         fStream->SetNotify(nullptr);
         fStream->Abort();
     }
-    fAnswer.emplace<std::monostate>();
-    fParser.reset();
+    // The answer and the parser stay until the connection goes: a write or read still pending on the closed
+    // socket completes (aborted) with references to them. The last of those handlers frees the connection.
     fHost.Closed(*this);
 }
 
