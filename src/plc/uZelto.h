@@ -6,7 +6,7 @@
 //
 // Threads: one thread at a time works with a proxy (Read, ReadALC, AllocationFile, the socket): the request
 // service reads the proxies of one request side by side, each on a thread of its own, and hands a proxy
-// from thread to thread only under a lock. The communicator hands answers over from its receive thread.
+// from thread to thread only under a lock. The communicator takes answers in under a lock of its own.
 // The status display reads copies that the request service takes (uZeltoIntf), partly from OnPingResult.
 #include <cstdint>
 #include <functional>

@@ -7,14 +7,9 @@
 #include <time.h>
 
 #include <array>
-#include <future>
-#include <optional>
-#include <thread>
 
-#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
-#include <boost/asio/post.hpp>
 
 namespace zelto {
 
@@ -22,44 +17,6 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 
 namespace {
-
-// The process's one receive thread. Started on the first activation and kept until the program ends.
-class TReceiveService {
-public:
-    static TReceiveService& Instance() {
-        static TReceiveService service;
-        return service;
-    }
-    asio::io_context& Context() { return fContext; }
-    bool OnReceiveThread() const { return std::this_thread::get_id() == fThread.get_id(); }
-
-    // Runs f on the receive thread and waits for it (runs it at once when already there).
-    template <typename F>
-    void RunAndWait(F f) {
-        if (OnReceiveThread()) {
-            f();
-            return;
-        }
-        std::promise<void> done;
-        asio::post(fContext, [&] {
-            f();
-            done.set_value();
-        });
-        done.get_future().wait();
-    }
-
-private:
-    TReceiveService() : fWork(asio::make_work_guard(fContext)), fThread([this] { fContext.run(); }) {}
-    ~TReceiveService() {
-        fWork.reset();
-        fContext.stop();
-        fThread.join();
-    }
-
-    asio::io_context fContext;
-    asio::executor_work_guard<asio::io_context::executor_type> fWork;
-    std::thread fThread;
-};
 
 // Asks the kernel to keep the arrival time of each datagram the socket reads, for ArrivalTime. The first
 // query switches this on; it finds no datagram yet, so its result is of no interest. When no socket of the
@@ -89,17 +46,15 @@ TArrivalTime ArrivalTime(int descriptor) {
 
 }  // namespace
 
-// Everything the receive thread touches. After activation only the receive thread uses `socket`; the
-// owner's thread sends through the descriptor, which stays valid until Deactivate closes it there.
+// The socket and its own I/O context, which runs only inside ReceiveUntil, on the waiting thread.
 struct TAsioUDPSocket::TState {
-    explicit TState(asio::io_context& io) : socket(io) {}
-    udp::socket socket;
+    asio::io_context io{1};  // declared first: the socket closes before it goes
+    udp::socket socket{io};
     int descriptor = -1;
-    bool open = false;  // receive thread only, once started
+    bool receiving = false;  // a receive is pending
     TUDPEndpoint local;
     udp::endpoint peer;
     std::array<uint8_t, kReceiveBufferSize> buffer{};
-    TAsioUDPSocket* owner = nullptr;
 };
 
 TAsioUDPSocket::TAsioUDPSocket() = default;
@@ -109,8 +64,7 @@ TAsioUDPSocket::~TAsioUDPSocket() { Deactivate(); }
 bool TAsioUDPSocket::Activate() {
     if (fState) return true;
     try {
-        TReceiveService& service = TReceiveService::Instance();
-        auto state = std::make_shared<TState>(service.Context());
+        auto state = std::make_unique<TState>();
         const auto address = fLocalAddress.empty() ? asio::ip::address_v4::any() : asio::ip::make_address_v4(fLocalAddress);
         state->socket.open(udp::v4());
         state->socket.set_option(asio::socket_base::broadcast(true));
@@ -119,9 +73,6 @@ bool TAsioUDPSocket::Activate() {
         state->local = {bound.address().to_string(), bound.port()};
         state->descriptor = state->socket.native_handle();
         KeepArrivalTimes(state->descriptor);
-        state->owner = this;
-        state->open = true;
-        asio::post(service.Context(), [state] { StartReceive(state); });
         fState = std::move(state);
         return true;
     } catch (const std::exception&) {
@@ -129,38 +80,42 @@ bool TAsioUDPSocket::Activate() {
     }
 }
 
-void TAsioUDPSocket::StartReceive(const std::shared_ptr<TState>& State) {
-    State->socket.async_receive_from(asio::buffer(State->buffer), State->peer,
-                                     [State](const boost::system::error_code& ec, std::size_t size) {
-                                         if (!State->open) return;
-                                         if (!ec) {
-                                             // Only this receive is outstanding on the socket, so the
-                                             // kernel's last stamp is this datagram's.
-                                             const TArrivalTime arrived = ArrivalTime(State->descriptor);
-                                             TUDPEndpoint peer;
-                                             boost::system::error_code addrError;
-                                             peer.IP = State->peer.address().to_string(addrError);
-                                             peer.Port = State->peer.port();
-                                             try {
-                                                 State->owner->DeliverDatagram(
-                                                     std::span<const uint8_t>(State->buffer.data(), size), peer,
-                                                     State->local, arrived);
-                                             } catch (...) {
-                                                 // A failing handler loses its datagram, not the thread.
-                                             }
-                                         }
-                                         StartReceive(State);
-                                     });
+void TAsioUDPSocket::StartReceive() {
+    TState& state = *fState;
+    state.receiving = true;
+    state.socket.async_receive_from(asio::buffer(state.buffer), state.peer, [this](const boost::system::error_code& ec, std::size_t size) {
+        TState& s = *fState;
+        s.receiving = false;
+        if (ec) return;
+        // Only this receive is outstanding on the socket, so the kernel's last stamp is this datagram's.
+        const TArrivalTime arrived = ArrivalTime(s.descriptor);
+        TUDPEndpoint peer;
+        boost::system::error_code addrError;
+        peer.IP = s.peer.address().to_string(addrError);
+        peer.Port = s.peer.port();
+        try {
+            DeliverDatagram(std::span<const uint8_t>(s.buffer.data(), size), peer, s.local, arrived);
+        } catch (...) {
+            // A failing handler loses its datagram, not the wait.
+        }
+    });
+}
+
+bool TAsioUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<bool()>& Done) {
+    if (!fState) return false;
+    while (!Done() && fState) {
+        if (!fState->receiving) StartReceive();
+        asio::io_context& io = fState->io;
+        if (io.stopped()) io.restart();
+        // Runs the receive's completion when a datagram comes; nothing else is ever queued here.
+        if (io.run_one_until(Deadline) == 0 && std::chrono::steady_clock::now() >= Deadline) break;
+    }
+    return true;
 }
 
 void TAsioUDPSocket::Deactivate() {
-    if (!fState) return;
-    auto state = std::move(fState);
-    TReceiveService::Instance().RunAndWait([&state] {
-        state->open = false;
-        boost::system::error_code ignored;
-        state->socket.close(ignored);
-    });
+    // The pending receive goes with its context, never run: no read event comes after this.
+    fState.reset();
 }
 
 bool TAsioUDPSocket::Active() const { return fState != nullptr; }

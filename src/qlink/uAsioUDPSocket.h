@@ -1,7 +1,9 @@
 #pragma once
-// The real UDP socket of the communicator, on Boost.Asio. Every socket of the process is served by one
-// receive thread (one io_context), however many sockets are open: a thousand controllers cost no more
-// threads than one. Each datagram is delivered with the kernel's record of when it reached the host.
+// The real UDP socket of the communicator, on Boost.Asio. It has no thread of its own: the thread that waits
+// for an answer reads the socket itself (ReceiveUntil), so an answer reaches its waiter without passing
+// through another thread, and a thousand open controllers cost no thread at all. Datagrams that come while
+// nobody waits stay in the socket until the next wait. Each is delivered with the kernel's record of when it
+// reached the host, so a late one is still told from an answer to the request that follows.
 #include <memory>
 #include <string>
 
@@ -16,6 +18,7 @@ public:
     TAsioUDPSocket(const TAsioUDPSocket&) = delete;
     TAsioUDPSocket& operator=(const TAsioUDPSocket&) = delete;
 
+    bool ReceiveUntil(TArrivalTime Deadline, const std::function<bool()>& Done) override;
     bool Activate() override;
     void Deactivate() override;
     bool Active() const override;
@@ -30,10 +33,10 @@ public:
 
 private:
     struct TState;
-    static void StartReceive(const std::shared_ptr<TState>& State);
+    void StartReceive();
 
     std::string fLocalAddress;       // configured; "" = all addresses
-    std::shared_ptr<TState> fState;  // while active; shared with the pending receive
+    std::unique_ptr<TState> fState;  // while active
 };
 
 }  // namespace zelto

@@ -102,8 +102,8 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
     bool answered = false;
     for (int attempt = 0; attempt < fNoRetries && !answered; ++attempt) {
         {
-            // Ready for the answer before the request leaves, so that a quick answer is not missed. The
-            // receive thread waits for the lock until the request is sent and logged, so the log shows
+            // Ready for the answer before the request leaves, so that a quick answer is not missed. A
+            // datagram is taken only under the lock, after the request is sent and logged, so the log shows
             // every answer after its request.
             std::lock_guard<std::mutex> lock(fLock);
             RecMessage.clear();
@@ -130,9 +130,17 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
 }
 
 bool TCommunicator::WaitForAnswer(int Timeout) {
+    const auto ready = [this] { return fCommState == csREADY; };
     std::unique_lock<std::mutex> lock(fLock);
     const auto deadline = fAttemptStart + std::chrono::milliseconds(Timeout);
-    const bool answered = fAnswered.wait_until(lock, deadline, [this] { return fCommState == csREADY; });
+    lock.unlock();
+    // The real socket delivers right here, on this thread; a socket with a thread of its own wakes us.
+    const bool here = fUDPDriver && fUDPDriver->ReceiveUntil(deadline, [&] {
+        std::lock_guard<std::mutex> check(fLock);
+        return ready();
+    });
+    lock.lock();
+    const bool answered = here ? ready() : fAnswered.wait_until(lock, deadline, ready);
     if (!answered) fCommState = csREADY;
     return answered;
 }

@@ -1,14 +1,15 @@
 #pragma once
 // TCommunicator: the Q-link engine towards one controller at a time. It sends request frames to the
 // controller's address (or, while that is unknown, to the chosen adapter's directed broadcast address, UDP
-// port 8442), waits for the answer that the receive thread hands over, and repeats a request that gets no
-// answer. The controller commands are methods of this class built on SendFrame.
+// port 8442), waits for the answer, and repeats a request that gets no answer. The controller commands are
+// methods of this class built on SendFrame.
 //
 // Threads: the owner's thread (in the server, the request thread that holds the request lock) calls every
-// public operation and SendFrame/WaitForAnswer. The receive thread calls ReceiveDatagram, one datagram at a
-// time. They share the answer fields and the state; fLock guards them. The caller resets the fields and
-// enters csWAITING before a request leaves and reads the answer fields only after it has seen csREADY; the
-// receive thread writes the answer fields first and the state last, then wakes the caller.
+// public operation and SendFrame/WaitForAnswer. ReceiveDatagram is called one datagram at a time: by the
+// real socket on the owner's thread while it waits, by a socket with a thread of its own (a test's) on that
+// thread. They share the answer fields and the state; fLock guards them. The caller resets the fields and
+// enters csWAITING before a request leaves and reads the answer fields only after it has seen csREADY;
+// ReceiveDatagram writes the answer fields first and the state last, then wakes the caller.
 //
 // Answers carry no request number. A datagram that reached the host before a request's first attempt was
 // sent cannot answer that request (a duplicated answer, or one that came after its request had given up,
@@ -153,7 +154,7 @@ protected:
     // to fNoRetries attempts of fWaitTime each. True when an answer was accepted: it is then in fLastData,
     // fLastIP, fSenderNAD, fReceiverNAD and fLastAnswer. fWaitTime is 500 again afterwards.
     bool SendFrame(std::span<const uint8_t> Frame);
-    // Waits until the receive thread accepts an answer or Timeout ms have passed since the attempt began.
+    // Waits until an answer is accepted or Timeout ms have passed since the attempt began.
     bool WaitForAnswer(int Timeout);
     // Builds a request to fZeltoNAD with the given data and runs SendFrame; false also when the data are
     // too long for a frame.
@@ -165,7 +166,7 @@ protected:
     void StartCollecting();
     void StopCollecting(std::vector<std::string>& NADList, std::vector<std::string>& IPList);
 
-    // Read event of the socket, on the receive thread: gathers frame text, accepts answers.
+    // Read event of the socket: gathers frame text, accepts answers.
     // Arrived is when the datagram reached the host.
     void ReceiveDatagram(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer, const TUDPEndpoint& Local,
                          TArrivalTime Arrived);
@@ -174,7 +175,7 @@ protected:
     const TEthernetAdapterInfo* fEthAdapter = nullptr;          // not owned
     const TEthernetAdapterInfoList* fEthAdapterList = nullptr;  // not owned; held for the owner
     std::atomic<TCommState> fCommState{csNONE};
-    // Shared with the receive thread, guarded by fLock:
+    // Shared with the read event, guarded by fLock:
     std::string RecMessage;   // frame text received so far in the current wait: the start of one frame
     TUDPEndpoint fRecPeer;    // the sender of RecMessage
     int32_t fAskedNAD = -1;   // the receiver NAD of the request waiting for its answer

@@ -1,7 +1,8 @@
 #pragma once
-// The UDP datagram socket as the communicator sees it: activation with a bind, a read event delivered on a
-// receive thread, and sending one datagram to a host and port. The real socket is TAsioUDPSocket; tests
-// put a scripted one in its place.
+// The UDP datagram socket as the communicator sees it: activation with a bind, a read event, and sending one
+// datagram to a host and port. The real socket (TAsioUDPSocket) delivers its datagrams on the thread that
+// waits for them, in ReceiveUntil; tests put a scripted one in its place, which delivers on a thread of its
+// own.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -22,11 +23,20 @@ class TUDPSocket {
 public:
     // Called once per received datagram, one after the other, never after Deactivate has returned. Arrived
     // is when the datagram reached the host, which may be well before it is delivered: datagrams wait in
-    // the socket's queue while an earlier one is handled.
+    // the socket's queue while an earlier one is handled, or while nobody waits for an answer.
     using TReadEvent = std::function<void(std::span<const uint8_t> Datagram, const TUDPEndpoint& Peer,
                                           const TUDPEndpoint& Local, TArrivalTime Arrived)>;
 
     virtual ~TUDPSocket() = default;
+
+    // Delivers the datagrams that reach the socket on the calling thread, until Done() holds or the deadline
+    // passes; datagrams that came while nobody waited are delivered first. True when the socket delivers
+    // this way; false (the default) when it delivers on a thread of its own, so the caller waits for that.
+    virtual bool ReceiveUntil(TArrivalTime Deadline, const std::function<bool()>& Done) {
+        (void)Deadline;
+        (void)Done;
+        return false;
+    }
 
     void SetOnRead(TReadEvent OnRead) { fOnRead = std::move(OnRead); }
 

@@ -44,6 +44,8 @@ void TSocketBudget::Release(TZelto& P) {
         if (it == fOpen.end()) return;
         it->second = TEntry{steady_clock::now(), false};
         if (!fCloser.joinable() && !fStop) fCloser = std::thread([this] { CloseIdleLoop(); });
+        // A closer that sleeps until a due time wakes early enough: a use only moves due times later.
+        if (!fCloserIdle) return;
     }
     fChanged.notify_all();
 }
@@ -69,10 +71,13 @@ void TSocketBudget::CloseIdleLoop() {
             e->first->CloseSocket();
             e = fOpen.erase(e);
         }
-        if (next == steady_clock::time_point::max())
+        if (next == steady_clock::time_point::max()) {
+            fCloserIdle = true;
             fChanged.wait(lock);
-        else
+            fCloserIdle = false;
+        } else {
             fChanged.wait_until(lock, next);
+        }
     }
 }
 

@@ -53,6 +53,7 @@ private:
     std::condition_variable fChanged;
     std::unordered_map<TZelto*, TEntry> fOpen;  // proxies whose socket may be open
     bool fStop = false;
+    bool fCloserIdle = false;  // the closer sleeps with no due time: a release must wake it
     std::thread fCloser;  // started with the first Release
 };
 

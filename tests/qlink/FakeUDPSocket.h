@@ -1,6 +1,7 @@
 #pragma once
 // A scripted UDP socket for communicator tests: records what is sent, lets a responder answer each send,
-// and delivers injected datagrams in order on a receive thread of its own, as the real socket does.
+// and delivers injected datagrams in order on a receive thread of its own (the communicator waits to be
+// woken then, instead of reading the socket itself).
 #include <chrono>
 #include <condition_variable>
 #include <deque>
