@@ -56,8 +56,9 @@ struct TSeries {
     }
     void Print() {
         const std::size_t n = Micros.size();
-        const double p50 = Percentile(Micros, 0.5), p99 = Percentile(Micros, 0.99), max = Percentile(Micros, 1.0);
-        std::printf("n=%zu bad=%d bad_status=%d p50=%.0f p99=%.0f max=%.0f", n, Bad, LastBadStatus, p50, p99, max);
+        const double p50 = Percentile(Micros, 0.5), p95 = Percentile(Micros, 0.95), p99 = Percentile(Micros, 0.99);
+        std::printf("n=%zu bad=%d bad_status=%d p50=%.0f p95=%.0f p99=%.0f max=%.0f", n, Bad, LastBadStatus, p50, p95, p99,
+                    Percentile(Micros, 1.0));
     }
 };
 

@@ -6,6 +6,8 @@
 # without 100 streams, and the server's memory growth with 256 streams (and 503 for the 257th).
 # Bounded: at most 256 streams, about a minute in all, everything stopped at the end.
 #
+# The warm requests are timed by zelto_bench_client of the build (or BENCH_CLIENT) when it is there.
+#
 # usage: bench/streams.sh [BUILD_DIR]      (default build; STREAM_INTERVAL=ms, default 250)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -36,4 +38,4 @@ pids+=($server_pid)
 wait_for "$work/server.out" "listening on port "
 port=$(sed -n 's/.*listening on port \([0-9]*\).*/\1/p' "$work/server.out" | head -1)
 
-python3 bench/streams.py "http://127.0.0.1:$port" "$server_pid" "$interval"
+BENCH_CLIENT=${BENCH_CLIENT:-$build/bin/zelto_bench_client} python3 bench/streams.py "http://127.0.0.1:$port" "$server_pid" "$interval"
