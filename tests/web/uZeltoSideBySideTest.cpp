@@ -99,7 +99,9 @@ TEST(ZeltoSideBySide, SocketsAreBoundedAndClosedWhenIdle) {
     idle->ReadVars("c10.w&c11.w");
     const auto used = steady_clock::now();
     EXPECT_EQ(open(*idle), (std::vector<bool>{true, true, false}));
-    while (open(*idle)[0] && steady_clock::now() - used < seconds(10)) std::this_thread::sleep_for(milliseconds(10));
+    // The two were released one after the other: each closes at its own due time.
+    const auto anyOpen = [&] { return open(*idle) != std::vector<bool>{false, false, false}; };
+    while (anyOpen() && steady_clock::now() - used < seconds(10)) std::this_thread::sleep_for(milliseconds(10));
     EXPECT_GE(steady_clock::now() - used, kIdle);
     EXPECT_EQ(open(*idle), (std::vector<bool>{false, false, false}));
     EXPECT_NE(idle->ReadVars("c11.w=4").find("<value>4</value>"), std::string::npos);
