@@ -204,6 +204,10 @@ std::optional<std::string> TfmMain::ResolveFile(const std::string& document) con
     if (ec || !fs::is_regular_file(file, ec)) return std::nullopt;
     // The log records every client's request text; it is not for clients to read under any name.
     if (fs::equivalent(file, MyLog.LogFile(), ec)) return std::nullopt;
+    // Nor are the settings, which hold the Q-link password (a settings folder may lie inside the web root).
+    for (const char* key : {kSettingsKey, kSiblingSettingsKey}) {
+        if (fs::equivalent(file, SettingsFileOf(fOptions.SettingsRoot, key, SettingsFlat()), ec)) return std::nullopt;
+    }
     return file.string();
 }
 

@@ -284,8 +284,11 @@ protected:
         fs::create_directory_symlink(fDir.Path(), Prog() + "/outdir");
         fs::create_symlink("ZeltoHttpServer.log", Prog() + "/log-link");
         fs::create_hard_link(Prog() + "/ZeltoHttpServer.log", Prog() + "/sub/log.txt");
+        fs::create_directory_symlink(fDir / "cfg", Prog() + "/cfg");  // a settings folder inside the web root
         fMain = MakeMain();
         fMain->FormCreate();
+        for (const std::string& settings : {OwnFile(), SiblingFile()})
+            if (!fs::exists(settings)) WriteFileText(settings, "");
     }
 
     THttpResponseInfo Handle(const std::string& document, const std::string& params, const std::string& client = "10.0.0.9") {
@@ -342,6 +345,8 @@ TEST_F(HandlerTest, SortsRequestsIntoFilesLoginsAndVariables) {
         {"/ZeltoHttpServer.log", "", 404, "", missing("/ZeltoHttpServer.log"), false},
         {"/log-link", "", 404, "", missing("/log-link"), false},
         {"/sub/log.txt", "", 404, "", missing("/sub/log.txt"), false},
+        {"/cfg/Tessvik/ZeltoHttpServer.conf", "", 404, "", missing("/cfg/Tessvik/ZeltoHttpServer.conf"), false},
+        {"/cfg/Tessvik/ZeltoComServer.conf", "", 404, "", missing("/cfg/Tessvik/ZeltoComServer.conf"), false},
         {std::string("/page.html\0x", 12), "", 404, "", missing(std::string("/page.html\0x", 12)), false},
         {"/", "username=a&password=", 200, "text/html", "1", false},
         {"/x", "password=&username=", 200, "text/html", "1", false},
