@@ -392,9 +392,14 @@ public:
     }
     // The "data:" lines of the events received, in order.
     std::vector<std::string> Events() const {
+        // Searched by hand: std::regex recurses once per character and overflows the stack on a long line.
         std::vector<std::string> out;
-        static const std::regex data("\ndata: ([^\n]*)\n");
-        for (std::sregex_iterator i(Text.begin(), Text.end(), data), e; i != e; ++i) out.push_back((*i)[1]);
+        const std::string tag = "\ndata: ";
+        for (std::size_t at = Text.find(tag); at != std::string::npos; at = Text.find(tag, at + 1)) {
+            const std::size_t from = at + tag.size(), end = Text.find('\n', from);
+            if (end == std::string::npos) break;  // the line is not complete yet
+            out.push_back(Text.substr(from, end - from));
+        }
         return out;
     }
     std::string Text;
