@@ -1,5 +1,7 @@
 #include "app/fMain.h"
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <iostream>
 
@@ -201,12 +203,15 @@ std::optional<std::string> TfmMain::ResolveFile(const std::string& document) con
     // The folder's path followed by the document as it stands. Links are followed wherever they point: an
     // operator may link content into the folder, and a client cannot climb out without "..".
     const fs::path file = fs::canonical(fs::path(fService.WebRoot + document), ec);
-    if (ec || !fs::is_regular_file(file, ec)) return std::nullopt;
-    // The log records every client's request text; it is not for clients to read under any name.
-    if (fs::equivalent(file, MyLog.LogFile(), ec)) return std::nullopt;
-    // Nor are the settings, which hold the Q-link password (a settings folder may lie inside the web root).
-    for (const char* key : {kSettingsKey, kSiblingSettingsKey}) {
-        if (fs::equivalent(file, SettingsFileOf(fOptions.SettingsRoot, key, SettingsFlat()), ec)) return std::nullopt;
+    struct stat found {};
+    if (ec || ::stat(file.c_str(), &found) != 0 || !S_ISREG(found.st_mode)) return std::nullopt;
+    // The log records every client's request text, and the settings hold the Q-link password (a settings
+    // folder may lie inside the web root): none of them is for clients to read, under any name.
+    for (const std::string& kept : {MyLog.LogFile(), SettingsFileOf(fOptions.SettingsRoot, kSettingsKey, SettingsFlat()),
+                                    SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat())}) {
+        struct stat other {};
+        if (::stat(kept.c_str(), &other) == 0 && other.st_dev == found.st_dev && other.st_ino == found.st_ino)
+            return std::nullopt;
     }
     return file.string();
 }
