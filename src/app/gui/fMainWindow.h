@@ -52,9 +52,13 @@ public:
     QStringList SaveScreenshots(const QString& folder, int n, bool dialogs);
 
     const TStatusView& View() const { return fView; }
+    // The address the window offers to open in a browser ("" while there is none).
+    const std::string& BrowserAddressShown() const { return fBrowserAddress; }
 
 protected:
-    void closeEvent(QCloseEvent* event) override;  // FormCloseQuery: hide, never close, until Exit
+    // FormCloseQuery: with a tray, hide and keep serving until Exit; without one, end the program as Exit does
+    // (a hidden window could not be brought back, and there would be no menu to end it from).
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -67,6 +71,7 @@ private:
     void LayoutComponents();
     void CaptureGeometry();
     void ShowMessage(const std::string& text);
+    void ShowBrowserAddress();
 
     TfmMain& fmMain;
     TStatusView fView;
@@ -81,6 +86,9 @@ private:
     QLabel* lblReqUrl = nullptr;
     QLabel* lblReqTimestamp = nullptr;
     QLabel* lblReqCount = nullptr;
+    QLabel* lblBrowser = nullptr;      // "Open in a browser:"
+    QLabel* lblBrowserLink = nullptr;  // http://<local address>:<port>/, opens the browser
+    std::string fBrowserAddress;       // the address the link shows
     std::array<QLabel*, 3> img{};
     std::array<QLabel*, 3> lblIP{};
     std::array<QLabel*, 3> lblDate{};
