@@ -1,7 +1,8 @@
 #pragma once
 // The options that place the program's files and restrict its clients, for services and installations:
 // --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS. Each applies to this run
-// only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly).
+// only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly); --log also
+// switches the log on for its run, whatever LogToFile says, without changing that setting.
 #include <functional>
 #include <optional>
 #include <string>
@@ -17,6 +18,7 @@ struct TServiceOptions {
     std::optional<std::string> AllowFrom;  // --allow: addresses and networks that may send requests
     bool ReadOnly = false;                 // --read-only: write values in requests are not sent
     std::optional<std::string> Bind;       // --bind: the one local address to listen on
+    std::optional<bool> LogToFile;         // the stored switch of the log (no option of its own: --log sets it)
 };
 
 // Whether arg (without an "=value" part) is one of these options.
@@ -30,8 +32,9 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
 
 class TRegistry;
 
-// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text) and ReadOnly
-// (integer, non-zero = on). Throws ERegistryException ("Invalid data type for 'ReadOnly'") like every read.
+// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text), ReadOnly and
+// LogToFile (integer, non-zero = on). Throws ERegistryException ("Invalid data type for 'ReadOnly'") like
+// every read.
 TServiceOptions ReadServiceSettings(const TRegistry& reg);
 
 // What the options and settings come to for this run.
@@ -40,6 +43,13 @@ struct TServiceSettings {
     TAccessList Access;
     bool ReadOnly = false;
     std::string LogNotice;  // said once at start-up: where the log goes when the program's folder is closed
+
+    // The LogToFile to save while the log is switched on (logEnabled) or off. While --log keeps the log on,
+    // the stored setting is saved unchanged; once the log is switched off (the setup dialog), the switch is
+    // the user's again and is saved as it stands.
+    bool LogToFileToSave(bool logEnabled);
+    bool LogOnForThisRun = false;   // --log switched the log on
+    bool StoredLogToFile = false;   // the setting's value then
 };
 
 // Combines the command line (first) with the stored settings and the defaults for a program in
