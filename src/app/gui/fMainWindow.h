@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the status panel of the client and of the three controllers of the latest variable
-// request, the tray icon with its menu, and the buttons that open the dialogs. It shows what TfmMain and
+// request, the address to open in a browser, the tray icon with its menu, and the buttons that open the
+// dialogs. It shows what TfmMain and
 // the status logic (uStatusDisplay) work out; it decides nothing of its own.
 #include <QAction>
 #include <QLabel>
