@@ -1,4 +1,9 @@
 // The main window as a widget (offscreen): start-up steps, the status shown, close and restore.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QLabel>
 #include <QMenu>
@@ -84,6 +89,25 @@ TEST_F(MainWindowTest, StartsIdleAndShowsTheLatestRequest) {
     EXPECT_TRUE(Shows(w, "c7, "));
     EXPECT_TRUE(Shows(w, "Timeout: 10 [s]"));
     EXPECT_EQ(w.View().Panels[2].Picture, spControllerFailed);
+    // The link follows the port the listener has bound, and goes while it listens nowhere.
+    const uint16_t before = fMain->ListenerPort();
+    ASSERT_EQ(fMain->RestartListener(0), "");
+    w.Timer1Timer();
+    EXPECT_NE(fMain->ListenerPort(), before);
+    EXPECT_TRUE(ShowsLink(w, "http://127.0.0.1:" + std::to_string(fMain->ListenerPort()) + "/"));
+    // A port another program listens on: no listener, no link.
+    const int other = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in any{};
+    any.sin_family = AF_INET;
+    socklen_t length = sizeof any;
+    ASSERT_EQ(::bind(other, reinterpret_cast<sockaddr*>(&any), sizeof any), 0);
+    ASSERT_EQ(::listen(other, 1), 0);
+    ASSERT_EQ(::getsockname(other, reinterpret_cast<sockaddr*>(&any), &length), 0);
+    EXPECT_NE(fMain->RestartListener(ntohs(any.sin_port)), "");
+    ::close(other);
+    w.Timer1Timer();
+    EXPECT_EQ(w.BrowserAddressShown(), "");
+    EXPECT_FALSE(ShowsLink(w, "http://127.0.0.1:" + std::to_string(ntohs(any.sin_port)) + "/"));
 
     w.FormDestroy();
     for (const char* line : {"Top=30\n", "Left=40\n", "Width=800\n", "Height=500\n", "Maximized=0\n"}) {
