@@ -48,28 +48,47 @@ TUDPEndpoint Endpoint(const sockaddr_in& Address) {
 
 TPollUDPSocket::~TPollUDPSocket() { Deactivate(); }
 
+namespace {
+
+// The configured local address with port 0 (chosen by the system); false for an address that is none.
+bool LocalBinding(const std::string& Address, sockaddr_in& Binding) {
+    Binding = sockaddr_in{};
+    Binding.sin_family = AF_INET;
+    Binding.sin_port = 0;
+    if (Address.empty()) {
+        Binding.sin_addr.s_addr = htonl(INADDR_ANY);
+        return true;
+    }
+    return ::inet_pton(AF_INET, Address.c_str(), &Binding.sin_addr) == 1;
+}
+
+// Binds the socket to Binding and reads the binding back.
+bool BindTo(int Descriptor, const sockaddr_in& Binding, TUDPEndpoint& Local) {
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    if (::bind(Descriptor, reinterpret_cast<const sockaddr*>(&Binding), sizeof Binding) != 0 ||
+        ::getsockname(Descriptor, reinterpret_cast<sockaddr*>(&bound), &size) != 0)
+        return false;
+    Local = Endpoint(bound);
+    return true;
+}
+
+}  // namespace
+
 int TPollUDPSocket::OpenBound(TUDPEndpoint& Local) const {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = 0;
-    if (fLocalAddress.empty())
-        address.sin_addr.s_addr = htonl(INADDR_ANY);
-    else if (::inet_pton(AF_INET, fLocalAddress.c_str(), &address.sin_addr) != 1)
-        return -1;
+    sockaddr_in binding{};
+    if (!LocalBinding(fLocalAddress, binding)) return -1;
     const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (descriptor < 0) return -1;
     const int on = 1;
-    socklen_t size = sizeof address;
     // The kernel stamps each datagram as it comes in; the first socket of the system that asks switches
     // the stamps on a moment later, and until then datagrams count as arriving when they are read.
     if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
         ::setsockopt(descriptor, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
-        ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        !BindTo(descriptor, binding, Local)) {
         ::close(descriptor);
         return -1;
     }
-    Local = Endpoint(address);
     return descriptor;
 }
 
@@ -85,25 +104,28 @@ bool TPollUDPSocket::Activate() {
 bool TPollUDPSocket::TakeNewPort() {
     if (!Active()) return false;
     if (!fSent) return true;  // nothing was sent from this port: nothing can come back to it late
-    // The new socket is bound while the old one still holds its port, so the system cannot hand that one
-    // out again; a port used a little earlier is refused and another one taken.
+    sockaddr_in binding{};
+    if (!LocalBinding(fLocalAddress, binding)) return true;
+    // Dissolving the association of a socket whose port the system chose gives the port up (the socket
+    // leaves the system's table of ports at once); the socket may then be bound anew. This costs no new
+    // socket. A port used a little earlier is given up again and another one taken.
     constexpr int kTries = 4;
+    sockaddr unspecified{};
+    unspecified.sa_family = AF_UNSPEC;
     for (int i = 0; i < kTries; ++i) {
         TUDPEndpoint local;
-        const int descriptor = OpenBound(local);
-        if (descriptor < 0) return false;  // the old port stays in use
-        if (RecentlyUsed(local.Port) && i + 1 < kTries) {
-            ::close(descriptor);
-            continue;
+        if (::connect(fDescriptor, &unspecified, sizeof unspecified) != 0 || !BindTo(fDescriptor, binding, local)) {
+            // Should the system refuse, the socket starts afresh on a port of its own.
+            Deactivate();
+            return Activate();
         }
-        ::close(fDescriptor);
-        fDescriptor = descriptor;
+        if (RecentlyUsed(local.Port) && i + 1 < kTries) continue;
         fLocal = local;
         fSent = false;
         Remember(local.Port);
         return true;
     }
-    return false;
+    return true;
 }
 
 bool TPollUDPSocket::RecentlyUsed(uint16_t Port) const {

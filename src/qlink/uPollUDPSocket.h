@@ -7,8 +7,9 @@
 // told from an answer to the request that follows.
 //
 // TakeNewPort moves the socket to a fresh local port, different from the ports it used lately: answers
-// that are still on their way to the old port find nobody there and the kernel drops them. While it runs
-// the socket holds two descriptors for a moment (the new one is bound before the old one closes).
+// that are still on their way to the old port find nobody there and the kernel drops them. The socket
+// stays the same (it gives its port up and is bound anew), so this costs a few system calls and never a
+// second descriptor.
 //
 // Threads: one thread at a time, the communicator's owner (the waiting thread).
 #include <array>
