@@ -167,10 +167,13 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
 
 bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<bool()>& Done) {
     if (!Active()) return false;
+    // The wait begins with poll, not with a read: the answer has rarely come yet when the wait begins, and
+    // poll tells of datagrams that are queued already just as well. A system call is dear here.
+    bool read = false;
     while (!Done() && Active()) {
-        const TRead read = DeliverOne();
-        if (read == TRead::Delivered) continue;
-        if (read == TRead::Failed) {
+        const TRead got = read ? DeliverOne() : TRead::Nothing;
+        if (got == TRead::Delivered) continue;
+        if (got == TRead::Failed) {
             // The socket is broken (it would fail again at once): nothing comes before the deadline.
             std::this_thread::sleep_until(Deadline);
             break;
@@ -181,6 +184,7 @@ bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<boo
         const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
         pollfd wait{fDescriptor, POLLIN, 0};
         if (::ppoll(&wait, 1, &timeout, nullptr) == 0) break;
+        read = true;
     }
     return true;
 }
