@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <thread>
+#include <utility>
 
 namespace zelto {
 
@@ -30,12 +32,25 @@ TArrivalTime ArrivalTime(const timespec* Stamp) {
     return age > steady_clock::duration::zero() ? steadyNow - age : steadyNow;
 }
 
-// The kernel's arrival stamp among a received message's control data, or nullptr.
-const timespec* FindStamp(msghdr& Message) {
-    for (cmsghdr* c = CMSG_FIRSTHDR(&Message); c != nullptr; c = CMSG_NXTHDR(&Message, c))
-        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS)
-            return reinterpret_cast<const timespec*>(CMSG_DATA(c));
-    return nullptr;
+// What the kernel tells of a received datagram beside its bytes: when it arrived (nullptr: not stamped)
+// and the port it was sent to (0: not told).
+struct TReceivedFacts {
+    const timespec* Stamp = nullptr;
+    uint16_t Port = 0;
+};
+
+TReceivedFacts ReadControl(msghdr& Message) {
+    TReceivedFacts facts;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&Message); c != nullptr; c = CMSG_NXTHDR(&Message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            facts.Stamp = reinterpret_cast<const timespec*>(CMSG_DATA(c));
+        } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_ORIGDSTADDR) {
+            sockaddr_in to{};
+            std::memcpy(&to, CMSG_DATA(c), sizeof to);
+            facts.Port = ntohs(to.sin_port);
+        }
+    }
+    return facts;
 }
 
 TUDPEndpoint Endpoint(const sockaddr_in& Address) {
@@ -62,15 +77,12 @@ bool LocalBinding(const std::string& Address, sockaddr_in& Binding) {
     return ::inet_pton(AF_INET, Address.c_str(), &Binding.sin_addr) == 1;
 }
 
-// Binds the socket to Binding and reads the binding back.
-bool BindTo(int Descriptor, const sockaddr_in& Binding, TUDPEndpoint& Local) {
+// The port a socket is bound to; 0 when it is bound to none.
+uint16_t BoundPortOf(int Descriptor) {
     sockaddr_in bound{};
     socklen_t size = sizeof bound;
-    if (::bind(Descriptor, reinterpret_cast<const sockaddr*>(&Binding), sizeof Binding) != 0 ||
-        ::getsockname(Descriptor, reinterpret_cast<sockaddr*>(&bound), &size) != 0)
-        return false;
-    Local = Endpoint(bound);
-    return true;
+    if (::getsockname(Descriptor, reinterpret_cast<sockaddr*>(&bound), &size) != 0) return 0;
+    return ntohs(bound.sin_port);
 }
 
 }  // namespace
@@ -81,14 +93,19 @@ int TPollUDPSocket::OpenBound(TUDPEndpoint& Local) const {
     const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (descriptor < 0) return -1;
     const int on = 1;
-    // The kernel stamps each datagram as it comes in; the first socket of the system that asks switches
-    // the stamps on a moment later, and until then datagrams count as arriving when they are read.
+    // The kernel stamps each datagram as it comes in (the first socket of the system that asks switches the
+    // stamps on a moment later; until then datagrams count as arriving when they are read), and tells the
+    // port it was sent to, which is the socket's own at that moment.
     if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0 ||
         ::setsockopt(descriptor, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
-        !BindTo(descriptor, binding, Local)) {
+        ::setsockopt(descriptor, IPPROTO_IP, IP_RECVORIGDSTADDR, &on, sizeof on) != 0 ||
+        ::bind(descriptor, reinterpret_cast<const sockaddr*>(&binding), sizeof binding) != 0) {
         ::close(descriptor);
         return -1;
     }
+    char text[INET_ADDRSTRLEN] = {};
+    ::inet_ntop(AF_INET, &binding.sin_addr, text, sizeof text);
+    Local = {text, BoundPortOf(descriptor)};
     return descriptor;
 }
 
@@ -97,6 +114,7 @@ bool TPollUDPSocket::Activate() {
     fDescriptor = OpenBound(fLocal);
     if (!Active()) return false;
     fSent = false;
+    fSuspect = false;
     Remember(fLocal.Port);
     return true;
 }
@@ -104,27 +122,22 @@ bool TPollUDPSocket::Activate() {
 bool TPollUDPSocket::TakeNewPort() {
     if (!Active()) return false;
     if (!fSent) return true;  // nothing was sent from this port: nothing can come back to it late
-    sockaddr_in binding{};
-    if (!LocalBinding(fLocalAddress, binding)) return true;
-    // Dissolving the association of a socket whose port the system chose gives the port up (the socket
-    // leaves the system's table of ports at once); the socket may then be bound anew. This costs no new
-    // socket. A port used a little earlier is given up again and another one taken.
-    constexpr int kTries = 4;
+    // A port that nothing came to is learnt now, so that it is not taken again soon: an answer may still
+    // be on its way to it.
+    if (fLocal.Port == 0) Remember(BoundPortOf(fDescriptor));
+    // Dissolving the association of a socket whose port the system chose takes the port out of the
+    // system's table at once; the next send binds the socket to a new one. One system call, no new socket.
     sockaddr unspecified{};
     unspecified.sa_family = AF_UNSPEC;
-    for (int i = 0; i < kTries; ++i) {
-        TUDPEndpoint local;
-        if (::connect(fDescriptor, &unspecified, sizeof unspecified) != 0 || !BindTo(fDescriptor, binding, local)) {
-            // Should the system refuse, the socket starts afresh on a port of its own.
-            Deactivate();
-            return Activate();
-        }
-        if (RecentlyUsed(local.Port) && i + 1 < kTries) continue;
-        fLocal = local;
-        fSent = false;
-        Remember(local.Port);
-        return true;
+    if (::connect(fDescriptor, &unspecified, sizeof unspecified) != 0) {
+        // Should the system refuse, the socket starts afresh on a port of its own.
+        Deactivate();
+        return Activate();
     }
+    fLocal.Port = 0;  // learnt from the first datagram that reaches the new one
+    fRenewedAt = std::chrono::steady_clock::now();
+    fSent = false;
+    fSuspect = false;
     return true;
 }
 
@@ -133,8 +146,24 @@ bool TPollUDPSocket::RecentlyUsed(uint16_t Port) const {
 }
 
 void TPollUDPSocket::Remember(uint16_t Port) {
+    if (Port == 0) return;
     fRecent[fRecentNext] = Port;
     fRecentNext = (fRecentNext + 1) % fRecent.size();
+}
+
+bool TPollUDPSocket::PortIsFresh(uint16_t Port, TArrivalTime Arrived) {
+    // Datagrams that came to the port given up, before it was, still wait in the queue: they tell nothing
+    // of the new port (and are older than any request sent from it).
+    if (Arrived < fRenewedAt) return true;
+    if (fLocal.Port == 0 && Port != 0) {
+        // The first datagram on the port chosen at the last send. Should the system have handed out a port
+        // this socket used a little earlier, a late answer to an earlier request could come in here: the
+        // port is given up at the next attempt's send, and nothing that comes to it counts.
+        fSuspect = RecentlyUsed(Port);
+        fLocal.Port = Port;
+        Remember(Port);
+    }
+    return !fSuspect;
 }
 
 TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
@@ -142,7 +171,7 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
     thread_local std::array<uint8_t, kReceiveBufferSize> buffer;
     sockaddr_in from{};
     iovec data{buffer.data(), buffer.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec)) + CMSG_SPACE(sizeof(sockaddr_in))];
     msghdr message{};
     message.msg_name = &from;
     message.msg_namelen = sizeof from;
@@ -155,7 +184,9 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
         size = ::recvmsg(fDescriptor, &message, 0);
     } while (size < 0 && errno == EINTR);
     if (size < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? TRead::Nothing : TRead::Failed;
-    const TArrivalTime arrived = ArrivalTime(FindStamp(message));
+    const TReceivedFacts facts = ReadControl(message);
+    const TArrivalTime arrived = ArrivalTime(facts.Stamp);
+    if (!PortIsFresh(facts.Port, arrived)) return TRead::Delivered;  // read and dropped
     try {
         DeliverDatagram(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(size)), Endpoint(from),
                         fLocal, arrived);
@@ -201,10 +232,17 @@ bool TPollUDPSocket::SendTo(std::span<const uint8_t> Datagram, const std::string
     to.sin_family = AF_INET;
     to.sin_port = htons(Port);
     if (::inet_pton(AF_INET, Host.c_str(), &to.sin_addr) != 1) return false;
+    // A port found to have served an earlier request lately is left before the next attempt leaves.
+    if (fSuspect && !TakeNewPort()) return false;
     fSent = true;
     const auto sent = ::sendto(fDescriptor, Datagram.data(), Datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                                sizeof to);
     return sent == static_cast<ssize_t>(Datagram.size());
+}
+
+uint16_t TPollUDPSocket::BoundPort() const {
+    if (!Active()) return 0;
+    return fLocal.Port != 0 ? fLocal.Port : BoundPortOf(fDescriptor);
 }
 
 std::string TPollUDPSocket::LocalAddress() const {

@@ -6,10 +6,11 @@
 // next wait. Each is delivered with the kernel's record of when it reached the host, so a late one is still
 // told from an answer to the request that follows.
 //
-// TakeNewPort moves the socket to a fresh local port, different from the ports it used lately: answers
-// that are still on their way to the old port find nobody there and the kernel drops them. The socket
-// stays the same (it gives its port up and is bound anew), so this costs a few system calls and never a
-// second descriptor.
+// TakeNewPort moves the socket to a fresh local port: answers that are still on their way to the old port
+// find nobody there and the kernel drops them. The socket gives its port up (one system call) and the next
+// send binds it to a port the system chooses; the port becomes known with the first datagram that comes
+// to it (the kernel tells each datagram's destination). Should that be a port the socket used lately,
+// nothing that comes to it counts and the next attempt leaves from another one.
 //
 // Threads: one thread at a time, the communicator's owner (the waiting thread).
 #include <array>
@@ -36,7 +37,7 @@ public:
     void SetLocalAddress(const std::string& Address) override { fLocalAddress = Address; }
     std::string LocalAddress() const override;
     uint16_t LocalPort() const override { return 0; }
-    uint16_t BoundPort() const override { return Active() ? fLocal.Port : 0; }
+    uint16_t BoundPort() const override;
 
     // Largest datagram read whole; a longer one arrives cut to this size.
     static constexpr std::size_t kReceiveBufferSize = 8192;
@@ -47,6 +48,8 @@ private:
     // A new socket bound to the configured address and a port the system chooses; -1 on failure.
     int OpenBound(TUDPEndpoint& Local) const;
     bool RecentlyUsed(uint16_t Port) const;
+    // Learns the socket's port from a datagram sent to Port; false when nothing on it may count.
+    bool PortIsFresh(uint16_t Port, TArrivalTime Arrived);
     void Remember(uint16_t Port);
     // Reads and delivers one waiting datagram.
     enum class TRead { Delivered, Nothing, Failed };
@@ -55,6 +58,8 @@ private:
     std::string fLocalAddress;  // configured; "" = all addresses
     int fDescriptor = -1;       // while active
     bool fSent = false;         // the current port has sent a datagram
+    bool fSuspect = false;      // the current port served an earlier request lately
+    TArrivalTime fRenewedAt{};  // when the last port was given up
     TUDPEndpoint fLocal;
     std::array<uint16_t, kRecentPorts> fRecent{};
     std::size_t fRecentNext = 0;

@@ -47,6 +47,7 @@ TEST(SocketCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
     });
     ASSERT_TRUE(peer.Bound());
 
+    const int descriptors = DescriptorCount();
     TTestCommunicator comm;
     comm.SetEthAdapter(&lo);
     comm.SetZeltoNAD(10);
@@ -56,6 +57,7 @@ TEST(SocketCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
     EXPECT_EQ(comm.ZeltoIP(), "127.0.0.1");
     ASSERT_TRUE(comm.SendCommand(kCmdReadStatus));
     EXPECT_EQ(comm.LastData(), "0102");
+    EXPECT_EQ(DescriptorCount() - descriptors, 1);  // one socket, also after it moved to new ports
 
     const auto received = peer.Received();
     ASSERT_EQ(received.size(), 2u);
