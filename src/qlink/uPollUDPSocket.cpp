@@ -122,6 +122,11 @@ bool TPollUDPSocket::Activate() {
 bool TPollUDPSocket::TakeNewPort() {
     if (!Active()) return false;
     if (!fSent) return true;  // nothing was sent from this port: nothing can come back to it late
+    fSecondChoice = false;
+    return MovePort();
+}
+
+bool TPollUDPSocket::MovePort() {
     // A port that nothing came to is learnt now, so that it is not taken again soon: an answer may still
     // be on its way to it.
     if (fLocal.Port == 0) Remember(BoundPortOf(fDescriptor));
@@ -159,7 +164,8 @@ bool TPollUDPSocket::PortIsFresh(uint16_t Port, TArrivalTime Arrived) {
         // The first datagram on the port chosen at the last send. Should the system have handed out a port
         // this socket used a little earlier, a late answer to an earlier request could come in here: the
         // port is given up at the next attempt's send, and nothing that comes to it counts.
-        fSuspect = RecentlyUsed(Port);
+        // A second port in a row is taken as it comes (a system with very few ports to give still works).
+        fSuspect = RecentlyUsed(Port) && !fSecondChoice;
         fLocal.Port = Port;
         Remember(Port);
     }
@@ -233,7 +239,10 @@ bool TPollUDPSocket::SendTo(std::span<const uint8_t> Datagram, const std::string
     to.sin_port = htons(Port);
     if (::inet_pton(AF_INET, Host.c_str(), &to.sin_addr) != 1) return false;
     // A port found to have served an earlier request lately is left before the next attempt leaves.
-    if (fSuspect && !TakeNewPort()) return false;
+    if (fSuspect) {
+        if (!MovePort()) return false;
+        fSecondChoice = true;
+    }
     fSent = true;
     const auto sent = ::sendto(fDescriptor, Datagram.data(), Datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                                sizeof to);

@@ -10,7 +10,7 @@
 // find nobody there and the kernel drops them. The socket gives its port up (one system call) and the next
 // send binds it to a port the system chooses; the port becomes known with the first datagram that comes
 // to it (the kernel tells each datagram's destination). Should that be a port the socket used lately,
-// nothing that comes to it counts and the next attempt leaves from another one.
+// nothing that comes to it counts and the next attempt leaves from another one (taken as it comes).
 //
 // Threads: one thread at a time, the communicator's owner (the waiting thread).
 #include <array>
@@ -47,6 +47,8 @@ public:
 private:
     // A new socket bound to the configured address and a port the system chooses; -1 on failure.
     int OpenBound(TUDPEndpoint& Local) const;
+    // Gives the port up; the next send takes a new one.
+    bool MovePort();
     bool RecentlyUsed(uint16_t Port) const;
     // Learns the socket's port from a datagram sent to Port; false when nothing on it may count.
     bool PortIsFresh(uint16_t Port, TArrivalTime Arrived);
@@ -59,6 +61,7 @@ private:
     int fDescriptor = -1;       // while active
     bool fSent = false;         // the current port has sent a datagram
     bool fSuspect = false;      // the current port served an earlier request lately
+    bool fSecondChoice = false; // the current port replaces one found to have served lately
     TArrivalTime fRenewedAt{};  // when the last port was given up
     TUDPEndpoint fLocal;
     std::array<uint16_t, kRecentPorts> fRecent{};

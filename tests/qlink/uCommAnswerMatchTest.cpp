@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -165,5 +166,39 @@ TEST(AnswerMatching, OnlyTheWaitingRequestsOwnAnswerBecomesItsValue) {
             EXPECT_EQ(GetU32LE(values, 0), kRight) << c.Name;
         }
         controller.NextExchange();
+    }
+}
+
+// With only ten ports to give (a system so set up), new ports keep being ones used lately: the first
+// attempt on such a port is given up, the next is taken as it comes, and every exchange is still answered.
+TEST(AnswerMatching, FewPortsToGiveStillAnswer) {
+    ZELTO_REQUIRE_PRIVATE_NETWORK();
+    const char* kRange = "/proc/sys/net/ipv4/ip_local_port_range";
+    std::string saved;
+    {
+        std::ifstream in(kRange);
+        std::getline(in, saved);
+    }
+    if (saved.empty() || !(std::ofstream(kRange) << "40000 40009\n")) GTEST_SKIP() << "the port range is fixed here";
+    struct TRestore {
+        const char* Path;
+        std::string Text;
+        ~TRestore() { std::ofstream(Path) << Text << "\n"; }
+    } restore{kRange, saved};
+
+    TPlannedController controller;
+    ASSERT_TRUE(controller.Ok());
+    TEthernetAdapterInfo lo("lo", "Loopback lo", "127.0.0.1", "255.255.255.255");
+    TTestCommunicator comm(std::make_unique<TPollUDPSocket>());
+    comm.SetEthAdapter(&lo);
+    comm.SetZeltoNAD(10);
+    ASSERT_TRUE(comm.Open());
+    const uint16_t address[] = {0x0040};
+    for (uint32_t i = 1; i <= 20; ++i) {
+        controller.Plan({{ValueAnswer(i)}});
+        std::array<uint8_t, 16> values{};
+        comm.SetWaitTime(100);
+        ASSERT_TRUE(comm.ReadRandom(0, 0, 1, address, values)) << i;
+        EXPECT_EQ(GetU32LE(values, 0), i);
     }
 }
