@@ -57,6 +57,7 @@ bool TSimApp::Setup(std::string& Error) {
         c->SetSysStatus(fOptions.SysStatus);
         c->SetPLCStatus(fOptions.PLCStatus);
         if (fOptions.Password) c->SetPasswordCRC(PasswordChecksum(*fOptions.Password, 0));
+        c->SetCountReads(fOptions.CountReads);
         c->LoadProgram(program);
     }
     fServer.SetFaults(fOptions.Faults);

@@ -165,13 +165,16 @@ TSimController::TAnswer TSimController::HandleReadRandom(const TSimRequest& Requ
     const auto items = DecodeRandomItems(Request.Data);
     if (!items) return std::nullopt;
     TBytes values;
+    const uint32_t number = fReadCount + 1;
     const bool ok = ForEachItem(*items, [&](uint16_t address, int size) {
-        const auto value = fData.ReadItem(address, size);
+        auto value = fData.ReadItem(address, size);
         if (!value) return false;
+        if (fCountReads) value = number;
         for (int b = 0; b < size; ++b) values.push_back(static_cast<uint8_t>(*value >> (8 * b)));
         return true;
     });
     if (!ok) return std::nullopt;
+    if (fCountReads) fReadCount = number;
     return values;
 }
 

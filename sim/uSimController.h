@@ -42,6 +42,12 @@ public:
     // Requests must carry this password checksum; without one every checksum is accepted.
     void SetPasswordCRC(std::optional<uint16_t> Value) { fPasswordCRC = Value; }
 
+    // In this mode every random-access read answers each item with the read's number (counted from 1 per
+    // controller, cut to the item's size) instead of its value, so that a client can tell which read a
+    // value it shows came from.
+    void SetCountReads(bool Value) { fCountReads = Value; }
+    uint32_t ReadCount() const { return fReadCount; }
+
     // Transfers a program: code memory holds it with a new transfer date, data memory is cleared and the
     // program's start values are set, and a controller that had no program runs it.
     void LoadProgram(std::shared_ptr<const TSimProgram> Program);
@@ -81,6 +87,8 @@ private:
     TSysStatus fSysStatus = TSysStatus::ssKernel;
     TPLCStatus fPLCStatus = TPLCStatus::psRun;
     std::optional<uint16_t> fPasswordCRC;
+    bool fCountReads = false;
+    uint32_t fReadCount = 0;  // random reads answered in that mode
     std::shared_ptr<const TSimProgram> fProgram;
     std::unique_ptr<TSimDemo> fDemo;
     int32_t fTransferDate = 0;

@@ -26,10 +26,10 @@ bool TSimFaults::Hits(const TFaultRule& Rule) {
     return false;
 }
 
-std::vector<std::vector<uint8_t>> TSimFaults::Apply(const std::vector<uint8_t>& Answer) {
+std::vector<TSimFaults::TDatagrams> TSimFaults::ApplyCopies(const std::vector<uint8_t>& Answer) {
     ++fAnswers;
     if (Hits(fOptions.Drop)) return {};
-    std::vector<std::vector<uint8_t>> datagrams{Answer};
+    TDatagrams datagrams{Answer};
     if (Hits(fOptions.Corrupt) && !Answer.empty()) datagrams[0].back() ^= 0xFF;  // high byte of the checksum
     if (Hits(fOptions.Split) && Answer.size() >= 4) {
         // Both halves carry bytes; the first holds the magic AA 55, so the receiver starts gathering.
@@ -38,11 +38,21 @@ std::vector<std::vector<uint8_t>> TSimFaults::Apply(const std::vector<uint8_t>& 
         datagrams[0].resize(static_cast<std::size_t>(half));
         datagrams.push_back(std::move(tail));
     }
-    if (Hits(fOptions.Duplicate)) {
-        const auto once = datagrams;
-        datagrams.insert(datagrams.end(), once.begin(), once.end());
-    }
-    return datagrams;
+    std::vector<TDatagrams> copies{datagrams};
+    if (Hits(fOptions.Duplicate)) copies.push_back(std::move(datagrams));
+    return copies;
+}
+
+TSimFaults::TDatagrams TSimFaults::Apply(const std::vector<uint8_t>& Answer) {
+    TDatagrams all;
+    for (auto& copy : ApplyCopies(Answer))
+        for (auto& datagram : copy) all.push_back(std::move(datagram));
+    return all;
+}
+
+int TSimFaults::NextDelayMs() {
+    if (fOptions.JitterMs <= 0) return fOptions.DelayMs;
+    return fOptions.DelayMs + std::uniform_int_distribution<int>(0, fOptions.JitterMs)(fRandom);
 }
 
 }  // namespace zelto::sim

@@ -1,7 +1,7 @@
 #pragma once
 // Fault switches of the simulator, for testing how a client copes with a poor network: answers dropped,
 // duplicated, corrupted (frame checksum broken) or split over two datagrams, each on every Nth answer or
-// with a probability, and every answer delayed.
+// with a probability, and every answer delayed (by a fixed time, and by a random one of its own).
 #include <cstdint>
 #include <random>
 #include <string>
@@ -27,6 +27,7 @@ struct TSimFaultOptions {
     TFaultRule Corrupt;
     TFaultRule Split;
     int DelayMs = 0;     // every answer waits this long before it is sent
+    int JitterMs = 0;    // and each copy of it a random time from 0 to this many ms more
     uint32_t Seed = 1;   // of the probabilities, so that a run can be repeated
 };
 
@@ -34,10 +35,17 @@ class TSimFaults {
 public:
     explicit TSimFaults(const TSimFaultOptions& Options = {});
 
-    // The datagrams to send for one answer frame, in order: none when it is dropped; the frame with its
-    // checksum broken when corrupted; two halves when split; all of it twice when duplicated.
-    std::vector<std::vector<uint8_t>> Apply(const std::vector<uint8_t>& Answer);
+    using TDatagrams = std::vector<std::vector<uint8_t>>;
+    // The copies to send of one answer frame, each the datagrams of one copy in order: none when it is
+    // dropped; one copy, or two when duplicated; a copy is the frame with its checksum broken when
+    // corrupted, two halves when split.
+    std::vector<TDatagrams> ApplyCopies(const std::vector<uint8_t>& Answer);
+    // The same, all copies one after the other.
+    TDatagrams Apply(const std::vector<uint8_t>& Answer);
     int DelayMs() const { return fOptions.DelayMs; }
+    bool Jitters() const { return fOptions.JitterMs > 0; }
+    // How long the next copy waits: the delay and a random part of the jitter.
+    int NextDelayMs();
 
 private:
     bool Hits(const TFaultRule& Rule);

@@ -159,6 +159,17 @@ const std::vector<TOption>& OptionTable() {
         {"--delay", "MS", "send every answer this many milliseconds late.",
          WholeNumberOption(0, 60000, "a delay from 0 to 60000 ms",
                            [](TSimOptions& o, int32_t n) { o.Faults.DelayMs = n; })},
+        {"--jitter", "MS", "send each copy of every answer a random time from 0 to MS milliseconds later\n"
+                           "(beside --delay): answers come out of order, and late.",
+         WholeNumberOption(0, 60000, "a jitter from 0 to 60000 ms",
+                           [](TSimOptions& o, int32_t n) { o.Faults.JitterMs = n; })},
+        {"--count-reads", "", "answer every random-access read with the number of that read (1, 2, 3 ...\n"
+                              "per controller, cut to each item's size) in every item instead of its\n"
+                              "value: a client can tell which request each value it shows answered.",
+         [](const std::string&, TSimOptions& o, std::string&) {
+             o.CountReads = true;
+             return true;
+         }},
         {"--seed", "N", "seed of the fault probabilities (default 1), to repeat a run.",
          WholeNumberOption(0, INT32_MAX, "a seed",
                            [](TSimOptions& o, int32_t n) { o.Faults.Seed = static_cast<uint32_t>(n); })},

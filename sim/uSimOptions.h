@@ -24,6 +24,7 @@ struct TSimOptions {
     TChecksumKey ChecksumKey = kDefaultChecksumKey;  // the controllers' checksum constants
     int TickMs = 100;           // step of the live values
     TSimFaultOptions Faults;
+    bool CountReads = false;    // random reads answer with their own number instead of the values
     bool Help = false;
 };
 

@@ -155,33 +155,45 @@ void TSimServer::ReceiveNext() {
 
 // Sends the answers to the peer of the current request, as the fault switches let them go.
 void TSimServer::SendAnswers(const std::vector<std::vector<uint8_t>>& Answers) {
-    std::vector<std::vector<uint8_t>> datagrams;
-    int delayMs = 0;
+    std::vector<TSimFaults::TDatagrams> copies;
+    std::vector<int> delays;  // per copy
     {
         std::lock_guard<std::mutex> lock(fLock);
         for (const auto& answer : Answers)
-            for (auto& datagram : fFaults.Apply(answer)) datagrams.push_back(std::move(datagram));
-        delayMs = fFaults.DelayMs();
+            for (auto& copy : fFaults.ApplyCopies(answer)) {
+                copies.push_back(std::move(copy));
+                delays.push_back(fFaults.NextDelayMs());
+            }
+        if (!fFaults.Jitters() && !copies.empty()) {
+            // Without jitter everything leaves at once, after the one delay.
+            for (std::size_t i = 1; i < copies.size(); ++i)
+                copies[0].insert(copies[0].end(), copies[i].begin(), copies[i].end());
+            copies.resize(1);
+            delays.resize(1);
+        }
     }
-    if (datagrams.empty()) return;
     // A duplicated answer leaves in one call, so that its copies arrive together as a duplicating network
     // delivers them. Sent one after the other, the copy could trail the first by however long this process
     // waits for the processor, and reach the peer after its next request: a late answer, not a duplicate.
-    auto send = [this, peer = fIO->peer](const std::vector<std::vector<uint8_t>>& all) {
+    // With jitter each copy takes its own time on the way, and a copy may well arrive that late.
+    auto send = [this, peer = fIO->peer](const TSimFaults::TDatagrams& all) {
         if (SendTogether(fIO->socket.native_handle(), all, peer)) return;
         for (const auto& datagram : all) {
             boost::system::error_code ignored;
             fIO->socket.send_to(asio::buffer(datagram), peer, 0, ignored);
         }
     };
-    if (delayMs <= 0) {
-        send(datagrams);
-        return;
+    for (std::size_t i = 0; i < copies.size(); ++i) {
+        if (copies[i].empty()) continue;
+        if (delays[i] <= 0) {
+            send(copies[i]);
+            continue;
+        }
+        auto timer = std::make_shared<asio::steady_timer>(fIO->context, std::chrono::milliseconds(delays[i]));
+        timer->async_wait([timer, send, datagrams = std::move(copies[i])](const boost::system::error_code& ec) {
+            if (!ec) send(datagrams);
+        });
     }
-    auto timer = std::make_shared<asio::steady_timer>(fIO->context, std::chrono::milliseconds(delayMs));
-    timer->async_wait([timer, send, datagrams = std::move(datagrams)](const boost::system::error_code& ec) {
-        if (!ec) send(datagrams);
-    });
 }
 
 void TSimServer::SetOnRequest(std::function<void(const TSimRequest&)> OnRequest) {

@@ -4,7 +4,7 @@
 
 #include "log/uLog.h"
 #include "qlink/hQLinkCommands.h"
-#include "qlink/uAsioUDPSocket.h"
+#include "qlink/uPollUDPSocket.h"
 #include "qlink/uByteOrder.h"
 
 namespace zelto {
@@ -32,7 +32,7 @@ std::string PadLeft21(const std::string& Text) {
     return Text.size() >= kWidth ? Text : std::string(kWidth - Text.size(), ' ') + Text;
 }
 
-TCommunicator::TCommunicator() : TCommunicator(std::make_unique<TAsioUDPSocket>()) {}
+TCommunicator::TCommunicator() : TCommunicator(std::make_unique<TPollUDPSocket>()) {}
 
 TCommunicator::TCommunicator(std::unique_ptr<TUDPSocket> UDPDriver) : fUDPDriver(std::move(UDPDriver)) {
     if (fUDPDriver) {
@@ -99,6 +99,11 @@ bool TCommunicator::SendRequest(uint8_t Command, std::span<const uint8_t> Data) 
 
 bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
     TWaitTimeReset reset(fWaitTime);
+    // Each exchange sends from a port of its own: an answer to an earlier exchange that is still on its way
+    // (late, or a duplicate) reaches a port where nobody waits. The attempts of one exchange share the port,
+    // so a late answer to the first attempt still answers the request.
+    if (fUDPDriver && fUDPDriver->Active()) fUDPDriver->TakeNewPort();
+    const int answerSize = AnswerDataSize(Frame);
     bool answered = false;
     for (int attempt = 0; attempt < fNoRetries && !answered; ++attempt) {
         {
@@ -111,6 +116,7 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
             fLastIP.clear();
             fAskedNAD = Frame.size() >= kFrameHeadSize ? GetS32LE(Frame, kReceiverNADOffset) : fZeltoNAD;
             fAskedIP = fZeltoIP;
+            fAskedAnswerSize = answerSize;
             fAttemptStart = std::chrono::steady_clock::now();
             if (attempt == 0) fRequestStart = fAttemptStart;
             fCommState = csWAITING;
@@ -183,8 +189,7 @@ void TCommunicator::ReceiveDatagram(std::span<const uint8_t> Datagram, const TUD
 
 bool TCommunicator::ReceiveText(const std::string& Text, const TUDPEndpoint& Peer, const TUDPEndpoint& Local) {
     if (fCommState != csWAITING && fCommState != csRECEIVING) return false;
-    // Once the controller's address is known nothing from elsewhere can be its answer.
-    if (!fAskedIP.empty() && Peer.IP != fAskedIP) return false;
+    if (!MayAnswer(Peer)) return false;
     // The datagram continues the gathered frame when it comes from the same sender and the two together
     // are still a frame's beginning (continues), or a whole frame that parses (completes).
     bool continues = false, completes = false;
@@ -230,12 +235,26 @@ bool TCommunicator::TakeFrame(const TUDPEndpoint& Peer, const TUDPEndpoint& Loca
         WaitForNextFrame();
         return false;
     }
+    if (fAskedNAD != kBroadcastNAD && fAskedAnswerSize != kAnswerSizeAny &&
+        data.size() > 2 * static_cast<std::size_t>(fAskedAnswerSize)) {
+        // More data than this command's answer carries: the answer to another command (a late one, or a
+        // forged one), whose bytes would be read as this command's values. A shorter one is taken and
+        // fails the command.
+        WaitForNextFrame();
+        return false;
+    }
     return AcceptAnswer(sender, receiver, std::move(data), Peer, Local);
 }
 
-bool TCommunicator::FromAskedController(int32_t SenderNAD, const TUDPEndpoint& Peer) const {
+bool TCommunicator::MayAnswer(const TUDPEndpoint& Peer) const {
     if (fAskedNAD == kBroadcastNAD) return true;  // every controller was asked
-    return SenderNAD == fAskedNAD && (fAskedIP.empty() || Peer.IP == fAskedIP);
+    // A controller answers from its Q-link port, and once its address is known from that address only.
+    return Peer.Port == kQLinkPort && (fAskedIP.empty() || Peer.IP == fAskedIP);
+}
+
+bool TCommunicator::FromAskedController(int32_t SenderNAD, const TUDPEndpoint& Peer) const {
+    if (fAskedNAD == kBroadcastNAD) return true;
+    return SenderNAD == fAskedNAD && MayAnswer(Peer);
 }
 
 void TCommunicator::WaitForNextFrame() {

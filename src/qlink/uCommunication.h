@@ -11,12 +11,17 @@
 // enters csWAITING before a request leaves and reads the answer fields only after it has seen csREADY;
 // ReceiveDatagram writes the answer fields first and the state last, then wakes the caller.
 //
-// Answers carry no request number. A datagram that reached the host before a request's first attempt was
-// sent cannot answer that request (a duplicated answer, or one that came after its request had given up,
-// still waiting in the socket), so it is dropped; everything that arrived later may be the answer, also a
-// late one to an earlier attempt of the same request. An answer counts only when it comes from the
-// controller asked: its sender NAD is the NAD the request went to and, once the controller's address is
-// known, it comes from that address. A ping to every controller (NAD 0, autodetection) takes any answer.
+// Answers carry no request number, so an answer is taken only when it can be the answer to the request
+// that waits. Each request (exchange) sends from a local port of its own (TakeNewPort), so an answer to an
+// earlier request that is still on its way (late, or duplicated on the network) reaches a port where
+// nobody waits and the system drops it; the attempts of one request share its port, so a late answer to
+// an earlier attempt of the same request is still its answer. On the port itself a datagram that reached
+// the host before the request's first attempt was sent cannot answer it, so it is dropped. An answer
+// counts only when it comes from the controller asked: from the Q-link port (8442), from the controller's
+// address once that is known, with the NAD the request went to as its sender, and with no more data than
+// this command's answer carries (AnswerDataSize: a longer one belongs to another command and its bytes
+// would be taken for values; a shorter one is taken and fails the command). Anything else is dropped and
+// the wait goes on. A ping to every controller (NAD 0, autodetection) takes any answer.
 //
 // Frame text is gathered over datagrams from one sender. A datagram that neither begins a frame nor
 // continues the one being gathered is dropped and leaves the gathered text alone; one that begins a frame
@@ -180,6 +185,7 @@ protected:
     TUDPEndpoint fRecPeer;    // the sender of RecMessage
     int32_t fAskedNAD = -1;   // the receiver NAD of the request waiting for its answer
     std::string fAskedIP;     // the address the request went to when the controller's is known, else ""
+    int fAskedAnswerSize = kAnswerSizeAny;  // data bytes the waiting request's answer carries
     std::string fLastAnswer;  // frame text of the last accepted answer
     std::string fLastIP;      // sender address of the last accepted answer
     std::string fLastData;    // answer data text of the last accepted answer
@@ -201,6 +207,9 @@ private:
     // These run under fLock; true when the waiting caller must be woken.
     bool ReceiveText(const std::string& Text, const TUDPEndpoint& Peer, const TUDPEndpoint& Local);
     bool TakeFrame(const TUDPEndpoint& Peer, const TUDPEndpoint& Local);
+    // Whether a datagram from Peer may hold the waiting request's answer: from the Q-link port, and from the
+    // controller's address once that is known (anything, when every controller was asked).
+    bool MayAnswer(const TUDPEndpoint& Peer) const;
     // Whether a parsed answer frame comes from the controller the waiting request asked.
     bool FromAskedController(int32_t SenderNAD, const TUDPEndpoint& Peer) const;
     // Forgets the gathered text and waits for the next frame.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/TextEncoding.h"
+#include "qlink/hQLinkCommands.h"
 #include "qlink/uByteOrder.h"
 
 namespace zelto {
@@ -205,6 +206,26 @@ std::string BytesToHex(std::span<const uint8_t> Bytes) {
 
 std::string BytesToHex(std::string_view Bytes) {
     return BytesToHex(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(Bytes.data()), Bytes.size()));
+}
+
+int AnswerDataSize(std::span<const uint8_t> Request) {
+    if (Request.size() < static_cast<std::size_t>(kOffsetRequestData)) return kAnswerSizeAny;
+    const std::span<const uint8_t> data = Request.subspan(kOffsetRequestData);
+    switch (Request[kOffsetCommand]) {
+        case kCmdPing:
+        case kCmdFlashInit:
+        case kCmdWriteCode:
+        case kCmdDataInit:
+        case kCmdWriteData:
+        case kCmdWriteRandom: return 0;
+        case kCmdReadStatus: return 2;
+        case kCmdReadCode:
+        case kCmdReadData: return data.size() >= 4 ? GetU16LE(data, 2) : kAnswerSizeAny;
+        case kCmdReadRandom:
+            // The three item counts: 1-byte, 2-byte and 4-byte items.
+            return data.size() >= 6 ? GetU16LE(data, 0) + 2 * GetU16LE(data, 2) + 4 * GetU16LE(data, 4) : kAnswerSizeAny;
+        default: return kAnswerSizeAny;
+    }
 }
 
 }  // namespace zelto

@@ -79,6 +79,12 @@ std::size_t FrameTextSize(std::string_view FrameText);
 // cut. A lone last digit is ignored and a character that is not a hexadecimal digit counts as 0.
 void HexToBytes(std::string_view HexText, std::span<uint8_t> Buf, int& Count);
 
+// How many data bytes the answer to a request frame carries: none for the ping, the writes and the
+// initialisations, two for the status, the asked block size for a block read, the sum of the items' sizes
+// for a random read. kAnswerSizeAny for a command the server does not send, or a frame too short to tell.
+inline constexpr int kAnswerSizeAny = -1;
+int AnswerDataSize(std::span<const uint8_t> Request);
+
 // Bytes to frame text: two uppercase hexadecimal digits per byte, no separators.
 std::string BytesToHex(std::span<const uint8_t> Bytes);
 std::string BytesToHex(std::string_view Bytes);

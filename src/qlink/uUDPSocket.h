@@ -1,6 +1,6 @@
 #pragma once
 // The UDP datagram socket as the communicator sees it: activation with a bind, a read event, and sending one
-// datagram to a host and port. The real socket (TAsioUDPSocket) delivers its datagrams on the thread that
+// datagram to a host and port. The real socket (TPollUDPSocket) delivers its datagrams on the thread that
 // waits for them, in ReceiveUntil; tests put a scripted one in its place, which delivers on a thread of its
 // own.
 #include <chrono>
@@ -37,6 +37,12 @@ public:
         (void)Done;
         return false;
     }
+
+    // Moves an active socket to a local port of its own that it has not used lately, so that answers still
+    // on their way to the old port are dropped by the system instead of reaching the next request. The
+    // configured local address stays. True when the socket is active afterwards (on the old port when no
+    // new one could be had). The default keeps the port.
+    virtual bool TakeNewPort() { return Active(); }
 
     void SetOnRead(TReadEvent OnRead) { fOnRead = std::move(OnRead); }
 

@@ -5,11 +5,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <charconv>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "integration/EndToEnd.h"
 #include "qlink/hQLinkCommands.h"
@@ -448,4 +451,120 @@ TEST_F(TEndToEnd, LiveStream) {
     // Stopping the server ends the open stream: the client sees the end, the server exits cleanly.
     StopServer();
     EXPECT_FALSE(stream.Read(5s, [] { return false; }));
+}
+
+namespace {
+
+// Under ZeltoSim --count-reads every item of a random read holds the number of that read. Checks one answer
+// to "c10.cycles&c10.scan_time" (two long variables, read together): both "?" (true, counted in Unknown),
+// or both the same number, above Last (the number of the answer before), which becomes the new Last.
+bool ReadInThisRequest(const std::vector<TEntry>& Entries, long& Last, int& Unknown) {
+    if (Entries.size() != 2) return false;
+    if (Entries[0].Value == "?" || Entries[1].Value == "?") {
+        ++Unknown;
+        return Entries[0].Value == Entries[1].Value;
+    }
+    long number = 0;
+    const std::string& text = Entries[0].Value;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (ec != std::errc() || end != text.data() + text.size() || Entries[1].Value != text || number <= Last)
+        return false;
+    Last = number;
+    return true;
+}
+
+// The local UDP ports of the namespace's sockets (from /proc/net/udp), but for the Q-link port and Skip.
+std::vector<uint16_t> UdpPorts(uint16_t Skip) {
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);  // the head
+    std::vector<uint16_t> ports;
+    while (std::getline(table, line)) {
+        // "  sl  local_address ...": the local address is hex IP ":" hex port.
+        std::istringstream fields(line);
+        std::string slot, local;
+        fields >> slot >> local;
+        const auto colon = local.find(':');
+        if (colon == std::string::npos) continue;
+        const auto port = static_cast<uint16_t>(std::stoul(local.substr(colon + 1), nullptr, 16));
+        if (port != zelto::kQLinkPort && port != Skip) ports.push_back(port);
+    }
+    return ports;
+}
+
+}  // namespace
+
+// Every answer can come twice, and each copy up to 700 ms late: late copies and duplicates reach the server
+// while later exchanges wait. Every value shown is the number of a read made for that very request, or "?".
+TEST_F(TEndToEnd, DuplicatedAndLateAnswersNeverShowAnotherRequestsValues) {
+    ASSERT_TRUE(StartSim({"--alc", ZELTO_DEMO_ALC, "--nad", "10", "--count-reads", "--duplicate", "1", "--jitter",
+                          "700", "--seed", "5"}))
+        << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    constexpr int kRequests = 12;
+    long last = 0;
+    int unknown = 0;
+    for (int i = 0; i < kRequests; ++i) {
+        const auto e = Vars("c10.cycles&c10.scan_time");
+        EXPECT_TRUE(ReadInThisRequest(e, last, unknown)) << "request " << i << ": " << e.size() << " entries, "
+                                                          << (e.empty() ? "" : e[0].Value) << " after " << last;
+    }
+    RecordProperty("unknown", unknown);
+    EXPECT_LT(unknown, kRequests / 2) << "hardly any request got through";
+}
+
+// While 500 forged answers a second (right controller, right lengths, other values) come from the
+// controller's address but another port, to every UDP port the server has open, the requests show only
+// values read for them, and hardly a "?".
+TEST_F(TEndToEnd, ForgedAnswersFromAnotherPortAreNeverTaken) {
+    ASSERT_TRUE(StartSim({"--alc", ZELTO_DEMO_ALC, "--nad", "10", "--count-reads"})) << fSim->Stderr();
+    ASSERT_TRUE(StartServer()) << fServer->Stderr();
+    ASSERT_EQ(Vars("c10.cycles&c10.scan_time").size(), 2u);  // the variable list is known
+
+    constexpr uint16_t kForgerPort = 8443;
+    const int forger = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_port = htons(kForgerPort);
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(forger, reinterpret_cast<sockaddr*>(&self), sizeof self), 0);
+    std::atomic<bool> stop{false};
+    std::atomic<int> forged{0};
+    std::thread forge([&] {
+        // The data lengths of a ping, a status, the two longs and a short code header.
+        const std::vector<std::vector<uint8_t>> frames = {
+            zelto::BuildAnswerFrame(10, 1, 0, {}), zelto::BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>{1, 2}),
+            zelto::BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>(8, 0xEE)),
+            zelto::BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>(16, 0xEE))};
+        const auto begin = std::chrono::steady_clock::now();
+        for (int n = 0; !stop; ++n) {
+            const auto ports = UdpPorts(kForgerPort);
+            sockaddr_in to = self;
+            if (!ports.empty()) {
+                to.sin_port = htons(ports[static_cast<std::size_t>(n) % ports.size()]);
+                const auto& frame = frames[static_cast<std::size_t>(n) % frames.size()];
+                if (::sendto(forger, frame.data(), frame.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof to) > 0)
+                    ++forged;
+            }
+            // 500 a second: the next one is due 2 ms after this one was.
+            const auto due = begin + std::chrono::milliseconds(2 * (n + 1));
+            while (!stop && std::chrono::steady_clock::now() < due) ::poll(nullptr, 0, 1);
+        }
+    });
+    long last = 0;
+    int unknown = 0, requests = 0, wrong = 0;
+    const auto until = std::chrono::steady_clock::now() + 5s;
+    while (std::chrono::steady_clock::now() < until) {
+        ++requests;
+        if (!ReadInThisRequest(Vars("c10.cycles&c10.scan_time"), last, unknown)) ++wrong;
+    }
+    stop = true;
+    forge.join();
+    ::close(forger);
+    RecordProperty("requests", requests);
+    RecordProperty("unknown", unknown);
+    RecordProperty("forged", forged.load());
+    EXPECT_GT(forged.load(), 1000);
+    EXPECT_EQ(wrong, 0) << "of " << requests << " requests";
+    EXPECT_LE(unknown * 100, requests) << unknown << " \"?\" of " << requests << " requests";
 }

@@ -6,7 +6,8 @@
 namespace zelto::test {
 
 // Moves the calling (still single-threaded) process into a new network namespace and brings its loopback
-// adapter up. False with a reason when the system refuses (not root).
+// adapter up; without root, inside a user namespace of its own in which it is root. False with a reason
+// when the system refuses both.
 bool EnterPrivateNetwork(std::string& Why);
 // Whether main entered the private namespace.
 bool InPrivateNetwork();
@@ -19,5 +20,5 @@ bool RunIp(const std::string& Arguments);
 #define ZELTO_REQUIRE_PRIVATE_NETWORK()                                                   \
     do {                                                                                \
         if (!::zelto::test::InPrivateNetwork())                                         \
-            GTEST_SKIP() << "needs a network namespace of its own (run the tests as root)"; \
+            GTEST_SKIP() << "needs a network namespace of its own (user namespaces are off here)"; \
     } while (0)

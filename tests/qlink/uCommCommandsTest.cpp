@@ -71,7 +71,14 @@ TBytes Join(std::initializer_list<TBytes> parts) {
 }  // namespace
 
 TEST_F(CommandsTest, RequestBytesOfEveryCommand) {
-    AnswerWith(TBytes(256, 0));
+    // Each request is answered with as many data bytes as its command's answer carries.
+    Script([](const TSeenRequest& r) {
+        TFrameBuffer frame{};
+        std::copy(r.Data.begin(), r.Data.end(), frame.begin());
+        auto len = static_cast<uint16_t>(r.Data.size());
+        BuildFrame(kServerNAD, r.ReceiverNAD, r.Command, kDirectionRequest, 0, frame, len, 0);
+        return TBytes(static_cast<std::size_t>(AnswerDataSize(std::span<const uint8_t>(frame.data(), len))));
+    });
     const uint16_t addresses[] = {0x0102, 0x0304, 0x0506};
     const TBytes values = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77};
     const TBytes block = {0xA1, 0xA2, 0xA3};
@@ -128,10 +135,12 @@ TEST_F(CommandsTest, ReadStatusAnswers) {
     const std::vector<Case> cases = {
         {{1, 2}, true, 1, 2},        {{0, 0}, true, 0, 0},       {{2, 5}, true, 2, 5},
         {{3, 2}, false, -1, 2},      {{1, 6}, false, 1, -1},     {{9, 9}, false, -1, -1},
-        {{1}, false, -1, -1},        {{}, false, -1, -1},        {{1, 2, 7, 7}, true, 1, 2},
+        {{1}, false, -1, -1},        {{}, false, -1, -1},
+        {{1, 2, 7, 7}, false, -1, -1},  // longer than a status: another command's answer, never taken
     };
     for (const auto& c : cases) {
         AnswerWith(c.Answer);
+        fComm->SetWaitTime(30);
         auto sys = static_cast<TSysStatus>(0x77);
         auto plc = static_cast<TPLCStatus>(0x77);
         EXPECT_EQ(fComm->ReadStatus(sys, plc), c.Result);
@@ -169,8 +178,14 @@ TEST_F(CommandsTest, ReadBlocksRefuseShortAnswers) {
             for (std::size_t i = 0; i < answered; ++i) answer[i] = static_cast<uint8_t>(i + 1);
             AnswerWith(answer);
             TBytes buf(1040, 0xEE);
+            fComm->SetWaitTime(30);
             const bool ok = command == kCmdReadCode ? fComm->ReadCode(3, 16, buf) : fComm->ReadData(3, 16, buf);
-            EXPECT_EQ(ok, answered >= 16) << int(command) << " " << answered;
+            EXPECT_EQ(ok, answered == 16) << int(command) << " " << answered;
+            if (answered > 16) {
+                // Longer than the block asked for: not this request's answer, so nothing is converted.
+                EXPECT_EQ(buf[0], 0xEE);
+                continue;
+            }
             // Every converted byte lands from index 0 on; the rest of the buffer is zeroed.
             EXPECT_EQ(buf[answered - 1], answered);
             EXPECT_EQ(buf[answered], 0);

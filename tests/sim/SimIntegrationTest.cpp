@@ -27,7 +27,7 @@ public:
 class SimIntegrationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!test::InPrivateNetwork()) GTEST_SKIP() << "needs a network namespace of its own (run the tests as root)";
+        if (!test::InPrivateNetwork()) GTEST_SKIP() << "needs a network namespace of its own (user namespaces are off here)";
         ASSERT_TRUE(fAdapter.SetByID("lo"));
         fComm.SetEthAdapter(&fAdapter);
         ASSERT_TRUE(fComm.Open());

@@ -101,6 +101,14 @@ TEST_F(SimControllerTest, RandomAccessInRequestOrder) {
     const TBytes pastTheEnd = {0, 0, 2, 0, 0, 0, 0x0E, 0x00, 0xFF, 0xFF, 1, 1, 2, 2};
     EXPECT_EQ(fController.Handle(Request(kCmdWriteRandom, pastTheEnd), false), std::nullopt);
     EXPECT_EQ(fController.Data().ReadItem(0x0E, 2), 0x1234u);
+
+    // Counting reads: every item holds the number of its read, cut to its size; a refused read counts not.
+    fController.SetCountReads(true);
+    EXPECT_EQ(fController.Handle(Request(kCmdReadRandom, head), false), (TBytes{1, 1, 0, 1, 0, 0, 0}));
+    EXPECT_EQ(fController.Handle(Request(kCmdReadRandom, refused[0].second), false), std::nullopt);
+    EXPECT_EQ(fController.Handle(Request(kCmdReadRandom, head), false), (TBytes{2, 2, 0, 2, 0, 0, 0}));
+    EXPECT_EQ(fController.ReadCount(), 2u);
+    EXPECT_EQ(fController.Data().ReadItem(0x0E, 2), 0x1234u);  // the memory itself is as it was
 }
 
 TEST_F(SimControllerTest, PasswordAndBroadcast) {

@@ -1,6 +1,8 @@
 // The simulator without sockets: its command line and the answers it gives to request frames.
 #include "sim/uSimServer.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "qlink/uQLink.h"
@@ -82,6 +84,37 @@ TEST(SimOptions, CommandLineTable) {
     }
     ASSERT_TRUE(ParseSimOptions({"--device", "lo", "10"}, o, error));
     EXPECT_EQ(o.Device, "lo");
+    ASSERT_TRUE(ParseSimOptions({"--jitter", "700", "--delay", "5", "--count-reads", "10"}, o, error));
+    EXPECT_EQ(o.Faults.JitterMs, 700);
+    EXPECT_EQ(o.Faults.DelayMs, 5);
+    EXPECT_TRUE(o.CountReads);
+    EXPECT_FALSE(ParseSimOptions({"--jitter", "-1", "10"}, o, error));
+}
+
+// Jitter: each copy of an answer waits the delay and its own random part of the jitter.
+TEST(SimFaults, JitterGivesEachCopyItsOwnDelay) {
+    TSimFaultOptions options;
+    options.Duplicate.Every = 1;
+    options.DelayMs = 5;
+    options.JitterMs = 700;
+    TSimFaults faults(options);
+    const std::vector<uint8_t> answer = BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>{1, 2});
+    int low = 1000, high = 0;
+    for (int i = 0; i < 200; ++i) {
+        const auto copies = faults.ApplyCopies(answer);
+        ASSERT_EQ(copies.size(), 2u);
+        EXPECT_EQ(copies[1], copies[0]);
+        for (std::size_t c = 0; c < copies.size(); ++c) {
+            const int delay = faults.NextDelayMs();
+            low = std::min(low, delay);
+            high = std::max(high, delay);
+        }
+    }
+    EXPECT_GE(low, 5);
+    EXPECT_LE(high, 705);
+    EXPECT_GT(high - low, 500);  // spread over the range, not one value
+    TSimFaults still;             // no jitter: the delay alone
+    EXPECT_EQ(still.NextDelayMs(), 0);
 }
 
 TEST(SimServer, RequestParsing) {

@@ -1,7 +1,7 @@
 // The communicator on real sockets, inside the test's own network namespace (loopback only): broadcast to
 // the loopback adapter's broadcast address, unicast after Connect, the size limit of datagrams, delivery on
-// the waiting thread, and no thread at all for a thousand open sockets.
-#include "qlink/uAsioUDPSocket.h"
+// the waiting thread, and no thread and one descriptor each for a thousand open sockets.
+#include "qlink/uPollUDPSocket.h"
 
 #include <sys/resource.h>
 
@@ -20,11 +20,13 @@ using zelto::test::TScriptedPeer;
 
 namespace {
 
-int ThreadCount() {
+int EntryCount(const char* Folder) {
     int n = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) ++n;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(Folder)) ++n;
     return n;
 }
+int ThreadCount() { return EntryCount("/proc/self/task"); }
+int DescriptorCount() { return EntryCount("/proc/self/fd"); }
 
 class TTestCommunicator : public TCommunicator {
 public:
@@ -33,7 +35,7 @@ public:
 
 }  // namespace
 
-TEST(AsioCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
+TEST(SocketCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
     ZELTO_REQUIRE_PRIVATE_NETWORK();
     TEthernetAdapterInfo lo;
     ASSERT_TRUE(lo.SetByID("lo"));
@@ -45,6 +47,7 @@ TEST(AsioCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
     });
     ASSERT_TRUE(peer.Bound());
 
+    const int descriptors = DescriptorCount();
     TTestCommunicator comm;
     comm.SetEthAdapter(&lo);
     comm.SetZeltoNAD(10);
@@ -54,6 +57,7 @@ TEST(AsioCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
     EXPECT_EQ(comm.ZeltoIP(), "127.0.0.1");
     ASSERT_TRUE(comm.SendCommand(kCmdReadStatus));
     EXPECT_EQ(comm.LastData(), "0102");
+    EXPECT_EQ(DescriptorCount() - descriptors, 1);  // one socket, also after it moved to new ports
 
     const auto received = peer.Received();
     ASSERT_EQ(received.size(), 2u);
@@ -68,10 +72,10 @@ TEST(AsioCommunicator, BroadcastOnLoopbackThenUnicastToTheController) {
     EXPECT_FALSE(comm.SendCommand(kCmdReadStatus));
 }
 
-TEST(AsioCommunicator, OversizedDatagramIsDropped) {
+TEST(SocketCommunicator, OversizedDatagramIsDropped) {
     ZELTO_REQUIRE_PRIVATE_NETWORK();
     TScriptedPeer peer("127.0.0.1", kQLinkPort, [](const std::vector<uint8_t>& request) {
-        auto answer = BuildAnswerFrame(10, 1, 0, std::vector<uint8_t>{0x05});
+        auto answer = BuildAnswerFrame(10, 1, 0, request[14] == kCmdPing ? std::vector<uint8_t>{} : std::vector<uint8_t>{0x05});
         answer.resize(request[14] == kCmdPing ? 2048 : 3000, 0x00);
         return std::vector<std::vector<uint8_t>>{answer};
     });
@@ -88,7 +92,7 @@ TEST(AsioCommunicator, OversizedDatagramIsDropped) {
 
 // The arrival time handed over with a datagram is the kernel's, not the time of delivery: datagrams that
 // came while nobody waited keep the time they came in, and are delivered on the thread that waits next.
-TEST(AsioCommunicator, DatagramsCarryTheTimeTheyReachedTheHost) {
+TEST(SocketCommunicator, DatagramsCarryTheTimeTheyReachedTheHost) {
     ZELTO_REQUIRE_PRIVATE_NETWORK();
     using namespace std::chrono;
     struct TSeen {
@@ -96,7 +100,7 @@ TEST(AsioCommunicator, DatagramsCarryTheTimeTheyReachedTheHost) {
         std::thread::id Thread;
     };
     std::vector<TSeen> seen;
-    TAsioUDPSocket socket;
+    TPollUDPSocket socket;
     socket.SetOnRead([&](std::span<const uint8_t>, const TUDPEndpoint&, const TUDPEndpoint&, TArrivalTime Arrived) {
         seen.push_back({Arrived, steady_clock::now(), std::this_thread::get_id()});
     });
@@ -147,7 +151,7 @@ constexpr int kSanitizerThreads = 1;
 constexpr int kSanitizerThreads = 0;
 #endif
 
-TEST(AsioCommunicator, ThousandOpenCommunicatorsStartNoThread) {
+TEST(SocketCommunicator, ThousandOpenCommunicatorsStartNoThreadAndHoldOneDescriptorEach) {
     ZELTO_REQUIRE_PRIVATE_NETWORK();
     rlimit files{};
     ::getrlimit(RLIMIT_NOFILE, &files);
@@ -158,12 +162,15 @@ TEST(AsioCommunicator, ThousandOpenCommunicatorsStartNoThread) {
     if (files.rlim_cur < 1100) GTEST_SKIP() << "too few file descriptors allowed";
 
     const int before = ThreadCount();
+    const int descriptorsBefore = DescriptorCount();
     std::vector<std::unique_ptr<TCommunicator>> all;
     for (int i = 0; i < 1000; ++i) {
         all.push_back(std::make_unique<TCommunicator>());
         ASSERT_TRUE(all.back()->Open()) << i;
     }
     const int during = ThreadCount();
+    // One descriptor each: the socket itself, no event machinery beside it.
+    EXPECT_EQ(DescriptorCount() - descriptorsBefore, 1000);
     RecordProperty("threads_before", before);
     RecordProperty("threads_with_1000_open", during);
     // The sockets are read by the threads that wait for answers (ThreadSanitizer may start a background
