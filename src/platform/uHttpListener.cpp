@@ -7,6 +7,7 @@
 #include <atomic>
 #include <boost/asio.hpp>
 #include <future>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/uHttpConnection.h"
@@ -54,19 +55,19 @@ void RaiseDescriptorLimit(int maxConnections) {
 
 }  // namespace
 
-// The listener's state. The acceptor, the connection table and every connection live on the I/O thread;
-// the handler runs on the workers: the pool, and one worker for the requests that go one at a time.
+// The listener's state. The acceptor, the connection table, the count of queued requests per client and
+// every connection live on the I/O thread; the handler runs on the workers of the two pools.
 struct THttpListener::TImpl : THttpConnectionHost {
-    TImpl(const THttpHandler& handler, const THttpLimits& limits, const THttpRequestTest& serial)
+    TImpl(const THttpHandler& handler, const THttpLimits& limits, const THttpRequestTest& queued)
         : Handler(handler),
           Limit(limits),
-          Serial(serial),
-          Pool(std::max(1, limits.Workers), "http-worker"),
-          InOrder(1, "http-in-order") {}
+          IsQueued(queued),
+          Pool(limits.Workers, "http-worker", limits.WorkerBacklog),
+          Queued(limits.QueuedWorkers, "http-queued", limits.QueuedBacklog) {}
 
     const THttpHandler& Handler;
     const THttpLimits& Limit;
-    const THttpRequestTest& Serial;
+    const THttpRequestTest& IsQueued;
     asio::io_context Ioc{1};  // declared first: every socket below closes before it goes
     asio::executor_work_guard<asio::io_context::executor_type> Work{Ioc.get_executor()};
     tcp::acceptor Acceptor{Ioc};
@@ -75,10 +76,13 @@ struct THttpListener::TImpl : THttpConnectionHost {
     std::thread IoThread;
     uint16_t Port = 0;
     TWorkQueue Pool;
-    TWorkQueue InOrder;
-    // Every connection the I/O thread still serves, and (oldest first) those without a whole request head.
+    TWorkQueue Queued;
+    // Every connection the I/O thread still serves, and (oldest first) those idle between two requests and
+    // those without a whole request head.
     std::list<std::shared_ptr<THttpConnection>> Open;
+    std::list<THttpConnection*> Idle;
     std::list<THttpConnection*> Headless;
+    std::unordered_map<std::string, int> QueuedByClient;  // queued requests waiting or running
     int Counted = 0;                     // connections counting against the cap
     std::atomic<int> CountedShown{0};    // the same, for other threads
     std::array<char, 16 * 1024> Scratch; // bytes drained, never read
@@ -99,12 +103,13 @@ struct THttpListener::TImpl : THttpConnectionHost {
         });
     }
 
-    // A full table makes room by closing the connection that has waited longest without a whole request
-    // head; when every connection has one, the newcomer gets 503.
+    // A full table makes room by closing the connection idle longest between two requests, or else the one
+    // that has waited longest without a whole request head; when every connection has one, the newcomer
+    // gets 503.
     void OnAccepted(tcp::socket socket) {
-        if (Counted >= Limit.MaxConnections && !Headless.empty()) {
-            const auto oldest = Headless.front()->shared_from_this();
-            oldest->Close();
+        if (Counted >= Limit.MaxConnections) {
+            auto& from = !Idle.empty() ? Idle : Headless;
+            if (!from.empty()) from.front()->shared_from_this()->Close();
         }
         auto c = std::make_shared<THttpConnection>(*this, std::move(socket));
         c->OpenPos = Open.insert(Open.end(), c);
@@ -114,8 +119,7 @@ struct THttpListener::TImpl : THttpConnectionHost {
         }
         c->Counted = true;
         SetCounted(Counted + 1);
-        c->WithoutHead = true;
-        c->HeadlessPos = Headless.insert(Headless.end(), c.get());
+        MarkClosable(*c, TClosable::Headless);
         c->Start();
     }
 
@@ -136,14 +140,16 @@ struct THttpListener::TImpl : THttpConnectionHost {
     // THttpConnectionHost
     const THttpLimits& Limits() const override { return Limit; }
 
-    void ReadingEnded(THttpConnection& c) override {
-        if (!c.WithoutHead) return;
-        c.WithoutHead = false;
-        Headless.erase(c.HeadlessPos);
+    void MarkClosable(THttpConnection& c, TClosable kind) override {
+        if (c.Closable != TClosable::No) (c.Closable == TClosable::Idle ? Idle : Headless).erase(c.ClosablePos);
+        c.Closable = kind;
+        if (kind == TClosable::No) return;
+        auto& to = kind == TClosable::Idle ? Idle : Headless;
+        c.ClosablePos = to.insert(to.end(), &c);
     }
 
     void Released(THttpConnection& c) override {
-        ReadingEnded(c);
+        MarkClosable(c, TClosable::No);
         if (!c.Counted) return;
         c.Counted = false;
         SetCounted(Counted - 1);
@@ -156,20 +162,44 @@ struct THttpListener::TImpl : THttpConnectionHost {
 
     bool MayLinger() const override { return Open.size() - static_cast<std::size_t>(Counted) < kMaxLingering; }
 
+    // Queues the request on its pool, or refuses it when the pool's backlog or the client's share of the
+    // queued pool is full. A request whose client has left by its turn is dropped.
     void Dispatch(std::shared_ptr<THttpConnection> c, THttpRequestInfo request) override {
-        bool inOrder = false;
-        if (Serial) {
+        bool queued = false;
+        if (IsQueued) {
             try {
-                inOrder = Serial(request);
+                queued = IsQueued(request);
             } catch (...) {
-                inOrder = false;
+                queued = false;
             }
         }
-        (inOrder ? InOrder : Pool).Post([this, c = std::move(c), request = std::move(request)]() mutable {
-            auto response = std::make_shared<THttpResponseInfo>();
-            RunHandler(request, *response);
-            asio::post(Ioc, [c = std::move(c), response] { c->Respond(*response); });
+        const std::string client = queued ? request.ClientIp : std::string();
+        if (queued) {
+            const auto it = QueuedByClient.find(client);
+            if (it != QueuedByClient.end() && it->second >= Limit.QueuedPerClient) {
+                return c->Refuse(429, "Too many requests from this client at once: at most " +
+                                          std::to_string(Limit.QueuedPerClient) + " may wait. Try again later.");
+            }
+        }
+        const auto posted = (queued ? Queued : Pool).Post([this, c, queued, client, request = std::move(request)]() mutable {
+            std::shared_ptr<THttpResponseInfo> response;
+            if (!request.ClientGone()) {
+                response = std::make_shared<THttpResponseInfo>();
+                RunHandler(request, *response);
+            }
+            asio::post(Ioc, [this, c = std::move(c), queued, client = std::move(client), response] {
+                if (queued && --QueuedByClient[client] <= 0) QueuedByClient.erase(client);
+                if (response) c->Respond(*response);
+            });
         });
+        if (posted == TWorkQueue::TPosted::Queued) {
+            if (queued) ++QueuedByClient[client];
+        } else if (posted == TWorkQueue::TPosted::Full) {
+            c->Refuse(503, queued ? "Server busy: too many requests are waiting for their turn. Try again later."
+                                  : "Server busy: too many requests are waiting. Try again later.");
+        } else {
+            c->Close();
+        }
     }
 
     // The handler's answer; an exception that escapes becomes 500 with its message.
@@ -211,7 +241,7 @@ THttpListener::~THttpListener() { Stop(); }
 
 void THttpListener::Start() {
     if (fImpl) return;
-    auto impl = std::make_unique<TImpl>(fHandler, fLimits, fSerial);
+    auto impl = std::make_unique<TImpl>(fHandler, fLimits, fQueued);
     error_code ec;
     const auto address = asio::ip::make_address(fBindAddress, ec);
     if (ec) throw EHttpListenerError(ec.message());
@@ -244,7 +274,7 @@ void THttpListener::Stop() {
     closed.get_future().wait();
     // Requests in the handler finish (their answers find the connection closed); queued ones are dropped.
     impl.Pool.Stop();
-    impl.InOrder.Stop();
+    impl.Queued.Stop();
     impl.Waker->Stop();
     impl.Ioc.stop();
     impl.IoThread.join();
