@@ -28,31 +28,30 @@ bool HasNoBody(unsigned status) { return status < 200 || status == 204 || status
 
 }  // namespace
 
-THttpConnection::THttpConnection(THttpConnectionHost& host, tcp::socket socket)
+// The socket has TCP_NODELAY from the listening socket: an answer is written whole, nothing to gather.
+THttpConnection::THttpConnection(THttpConnectionHost& host, tcp::socket socket, std::string clientIp)
     : fHost(host),
       fSocket(std::move(socket)),
-      fTimer(fSocket.get_executor()),
-      fBuffer(host.Limits().HeaderLimit + 4096) {
-    error_code ec;
-    fSocket.set_option(tcp::no_delay(true), ec);  // an answer is written whole; nothing to gather
-}
+      fClientIp(std::move(clientIp)),
+      fBuffer(host.Limits().HeaderLimit + 4096) {}
 
 THttpConnection::~THttpConnection() {
     if (fStream) fStream->Abort();
 }
 
+// Deadlines cost no timer of their own: the listener's tick calls CheckDeadline on every connection.
 void THttpConnection::ArmDeadline(std::chrono::milliseconds after, void (THttpConnection::*onExpiry)()) {
-    const unsigned id = ++fDeadlineId;
-    fTimer.expires_after(after);
-    fTimer.async_wait([self = shared_from_this(), id, onExpiry](error_code ec) {
-        if (ec || id != self->fDeadlineId || self->fState == TState::Closed) return;
-        ((*self).*onExpiry)();
-    });
+    fDeadline = std::chrono::steady_clock::now() + after;
+    fOnExpiry = onExpiry;
+    fHost.DeadlineArmed();
 }
 
-void THttpConnection::CancelDeadline() {
-    ++fDeadlineId;
-    fTimer.cancel();
+void THttpConnection::CancelDeadline() { fDeadline = std::chrono::steady_clock::time_point::max(); }
+
+void THttpConnection::CheckDeadline(std::chrono::steady_clock::time_point now) {
+    if (fState == TState::Closed || now < fDeadline) return;
+    CancelDeadline();
+    (this->*fOnExpiry)();
 }
 
 void THttpConnection::Start() { ReadRequest(); }
@@ -153,8 +152,7 @@ void THttpConnection::OnRequest() {
         info.Params = info.Params.empty() ? std::move(req.body()) : req.body() + "&" + info.Params;
     }
     error_code ec;
-    const auto remote = fSocket.remote_endpoint(ec);
-    if (!ec) info.ClientIp = remote.address().to_string();
+    info.ClientIp = fClientIp;
     const auto local = fSocket.local_endpoint(ec);
     if (!ec) info.LocalIp = local.address().to_string();
     info.Headers.reserve(static_cast<std::size_t>(std::distance(req.begin(), req.end())));
@@ -173,7 +171,6 @@ void THttpConnection::OnRequest() {
     if (fBuffer.size() == 0) fBuffer.shrink_to_fit();
     fAheadSeen = fBuffer.size() > 0;
     fState = TState::Waiting;
-    if (!fAheadSeen) WatchReadable();
     fHost.Dispatch(shared_from_this(), std::move(info));
 }
 
@@ -190,15 +187,19 @@ void THttpConnection::SendStatus(unsigned status, const std::string& text, bool 
     WriteAnswer();
 }
 
-void THttpConnection::Respond(THttpResponseInfo& response) {
-    if (fState != TState::Waiting) return;  // closed meanwhile (the listener stops)
-    PrepareAnswer(response);
+void THttpConnection::Respond(THttpResponseInfo& response, std::string* fileBytes) {
+    if (fState != TState::Waiting) return;  // closed meanwhile (the client left, the listener stops)
+    PrepareAnswer(response, fileBytes);
     WriteAnswer();
+}
+
+void THttpConnection::WatchClient() {
+    if (fState == TState::Waiting && !fAheadSeen) WatchReadable();
 }
 
 // Builds the answer from what the handler set: status line and headers, then the content text, the file,
 // or (for a stream) nothing yet.
-void THttpConnection::PrepareAnswer(THttpResponseInfo& r) {
+void THttpConnection::PrepareAnswer(THttpResponseInfo& r, std::string* fileBytes) {
     const unsigned status = r.ResponseNo >= 100 && r.ResponseNo <= 999 ? static_cast<unsigned>(r.ResponseNo) : 500u;
     const bool noBody = HasNoBody(status);
     auto head = [&](auto& m, const std::string& type, std::optional<uint64_t> length) {
@@ -240,6 +241,13 @@ void THttpConnection::PrepareAnswer(THttpResponseInfo& r) {
         const uint64_t size = r.ContentStream->Size();
         if (fHeadOnly || noBody) {
             head(fAnswer.emplace<http::response<http::empty_body>>(), r.ContentType, size);
+            return;
+        }
+        if (fileBytes != nullptr) {
+            // Read on the worker already: it goes out with the head in one write.
+            auto& m = fAnswer.emplace<http::response<http::string_body>>();
+            m.body() = std::move(*fileBytes);
+            head(m, r.ContentType, size);
             return;
         }
         auto& m = fAnswer.emplace<http::response<http::file_body>>();
@@ -354,6 +362,10 @@ void THttpConnection::Finish() {
     fState = TState::Draining;
     if (fStream) fStream->SetNotify(nullptr);
     fHost.Released(*this);
+    // Nothing more came from the client: closing now sends the end after the answer, no reset.
+    char byte;
+    if (fBuffer.size() == 0 && !fStream && ::recv(fSocket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0)
+        return Close();
     error_code ec;
     fSocket.shutdown(tcp::socket::shutdown_send, ec);
     if (ec || !fHost.MayLinger()) return Close();

@@ -13,7 +13,6 @@
 // request, sent ahead, is left in the socket for later). Everything here runs on the listener's I/O thread;
 // the handler's answer comes back through Respond, posted to that thread.
 #include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
 #include <boost/beast/http.hpp>
 #include <atomic>
@@ -55,6 +54,8 @@ public:
     // A function for a stream's producer that makes the I/O thread call c->Pump soon; harmless once the
     // listener has stopped.
     virtual std::function<void()> StreamWaker(std::weak_ptr<THttpConnection> c) = 0;
+    // A deadline was set: the listener's tick runs until no connection is left.
+    virtual void DeadlineArmed() = 0;
     // A scratch buffer for bytes that are read only to be dropped.
     virtual boost::asio::mutable_buffer DrainBuffer() = 0;
 };
@@ -63,7 +64,7 @@ class THttpConnection : public std::enable_shared_from_this<THttpConnection> {
 public:
     enum class TState { Reading, Waiting, Writing, Streaming, Idle, Draining, Closed };
 
-    THttpConnection(THttpConnectionHost& host, boost::asio::ip::tcp::socket socket);
+    THttpConnection(THttpConnectionHost& host, boost::asio::ip::tcp::socket socket, std::string clientIp);
     ~THttpConnection();
 
     // Reads the request under the read deadline.
@@ -72,12 +73,17 @@ public:
     void Refuse();
     // Answers a waiting request with status and text instead of the handler (a full queue); Retry-After 1.
     void Refuse(unsigned status, const std::string& text);
-    // Sends the handler's answer (posted back from the worker).
-    void Respond(THttpResponseInfo& response);
+    // Sends the handler's answer (posted back from the worker); fileBytes, when given, are the whole
+    // content of the answer's file, read already.
+    void Respond(THttpResponseInfo& response, std::string* fileBytes = nullptr);
+    // Watches the socket while the request waits or runs, to learn when the client leaves.
+    void WatchClient();
     // Writes what the stream's producer queued, or ends the answer when the stream has ended.
     void Pump();
     // Closes the socket now, ending a stream; pending operations end without effect.
     void Close();
+    // Acts on the connection's deadline (408, close) when it has passed.
+    void CheckDeadline(std::chrono::steady_clock::time_point now);
 
     TState State() const { return fState; }
     // The listener's book-keeping, on the I/O thread.
@@ -99,7 +105,7 @@ private:
     void OnReadError(error_code ec);
     void OnRequest();
     void SendStatus(unsigned status, const std::string& text, bool retryLater = false);
-    void PrepareAnswer(THttpResponseInfo& response);
+    void PrepareAnswer(THttpResponseInfo& response, std::string* fileBytes = nullptr);
     void WriteAnswer();
     void OnWritten(error_code ec);
     void KeepOpen();
@@ -110,8 +116,9 @@ private:
 
     THttpConnectionHost& fHost;
     tcp::socket fSocket;
-    boost::asio::steady_timer fTimer;
-    unsigned fDeadlineId = 0;
+    std::string fClientIp;
+    std::chrono::steady_clock::time_point fDeadline = std::chrono::steady_clock::time_point::max();
+    void (THttpConnection::*fOnExpiry)() = nullptr;
     TState fState = TState::Reading;
     bool fTimedOut = false;
     bool fHeadOnly = false;

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <boost/asio.hpp>
 #include <future>
+#include <optional>
 #include <unordered_map>
 #include <utility>
 
@@ -23,6 +24,12 @@ namespace {
 
 // Answered connections that may still be draining at once, beyond the cap; more close without a drain.
 constexpr std::size_t kMaxLingering = 1024;
+// Files up to this size are read whole by the worker, so that the I/O thread sends head and content in one
+// write and never reads a disk.
+constexpr uint64_t kReadWholeLimit = 16 * 1024;
+// How often the connections' deadlines are looked at: one timer for all, instead of one set and cancelled
+// per read and write.
+constexpr std::chrono::milliseconds kTick{50};
 
 // Posts to the I/O thread for a stream's producer, which may outlive the listener: after Stop it does
 // nothing.
@@ -72,6 +79,9 @@ struct THttpListener::TImpl : THttpConnectionHost {
     asio::executor_work_guard<asio::io_context::executor_type> Work{Ioc.get_executor()};
     tcp::acceptor Acceptor{Ioc};
     asio::steady_timer Backoff{Ioc};
+    asio::steady_timer Tick{Ioc};
+    bool Ticking = false;
+    tcp::endpoint Peer;  // of the connection being accepted
     std::shared_ptr<TWaker> Waker = std::make_shared<TWaker>(Ioc);
     std::thread IoThread;
     uint16_t Port = 0;
@@ -88,7 +98,7 @@ struct THttpListener::TImpl : THttpConnectionHost {
     std::array<char, 16 * 1024> Scratch; // bytes drained, never read
 
     void Accept() {
-        Acceptor.async_accept([this](error_code ec, tcp::socket socket) {
+        Acceptor.async_accept(Peer, [this](error_code ec, tcp::socket socket) {
             if (ec == asio::error::operation_aborted || !Acceptor.is_open()) return;
             if (ec) {
                 // Out of descriptors or similar: wait a little instead of spinning.
@@ -111,7 +121,7 @@ struct THttpListener::TImpl : THttpConnectionHost {
             auto& from = !Idle.empty() ? Idle : Headless;
             if (!from.empty()) from.front()->shared_from_this()->Close();
         }
-        auto c = std::make_shared<THttpConnection>(*this, std::move(socket));
+        auto c = std::make_shared<THttpConnection>(*this, std::move(socket), Peer.address().to_string());
         c->OpenPos = Open.insert(Open.end(), c);
         if (Counted >= Limit.MaxConnections) {
             if (!MayLinger()) return c->Close();
@@ -133,6 +143,7 @@ struct THttpListener::TImpl : THttpConnectionHost {
         error_code ec;
         Acceptor.close(ec);
         Backoff.cancel();
+        Tick.cancel();
         const auto all = Open;
         for (const auto& c : all) c->Close();
     }
@@ -181,19 +192,31 @@ struct THttpListener::TImpl : THttpConnectionHost {
                                           std::to_string(Limit.QueuedPerClient) + " may wait. Try again later.");
             }
         }
-        const auto posted = (queued ? Queued : Pool).Post([this, c, queued, client, request = std::move(request)]() mutable {
-            std::shared_ptr<THttpResponseInfo> response;
+        TWorkQueue& pool = queued ? Queued : Pool;
+        // Watched while it waits for a worker or may run long: a quick file request is not worth the wait.
+        const bool watch = queued || pool.AllBusy();
+        const auto posted = pool.Post([this, c, queued, client, request = std::move(request)]() mutable {
+            struct TAnswer {
+                THttpResponseInfo Response;
+                std::optional<std::string> FileBytes;
+            };
+            std::shared_ptr<TAnswer> answer;
             if (!request.ClientGone()) {
-                response = std::make_shared<THttpResponseInfo>();
-                RunHandler(request, *response);
+                answer = std::make_shared<TAnswer>();
+                RunHandler(request, answer->Response);
+                const auto& file = answer->Response.ContentStream;
+                if (file && !answer->Response.Stream && request.Command != "HEAD" && file->Size() <= kReadWholeLimit &&
+                    !file->ReadAll(answer->FileBytes.emplace()))
+                    answer->FileBytes.reset();
             }
-            asio::post(Ioc, [this, c = std::move(c), queued, client = std::move(client), response] {
+            asio::post(Ioc, [this, c = std::move(c), queued, client = std::move(client), answer] {
                 if (queued && --QueuedByClient[client] <= 0) QueuedByClient.erase(client);
-                if (response) c->Respond(*response);
+                if (answer) c->Respond(answer->Response, answer->FileBytes ? &*answer->FileBytes : nullptr);
             });
         });
         if (posted == TWorkQueue::TPosted::Queued) {
             if (queued) ++QueuedByClient[client];
+            if (watch) c->WatchClient();
         } else if (posted == TWorkQueue::TPosted::Full) {
             c->Refuse(503, queued ? "Server busy: too many requests are waiting for their turn. Try again later."
                                   : "Server busy: too many requests are waiting. Try again later.");
@@ -233,6 +256,33 @@ struct THttpListener::TImpl : THttpConnectionHost {
     }
 
     asio::mutable_buffer DrainBuffer() override { return asio::buffer(Scratch); }
+
+    void DeadlineArmed() override {
+        if (Ticking) return;
+        Ticking = true;
+        ScheduleTick();
+    }
+
+    // Every kTick while connections are open: each whose deadline has passed acts on it.
+    void ScheduleTick() {
+        Tick.expires_after(kTick);
+        Tick.async_wait([this](error_code ec) {
+            if (ec || !Acceptor.is_open()) {
+                Ticking = false;
+                return;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = Open.begin(); it != Open.end();) {
+                const auto c = *it++;  // past it first: acting may close c, which leaves the list
+                c->CheckDeadline(now);
+            }
+            if (Open.empty()) {
+                Ticking = false;
+                return;
+            }
+            ScheduleTick();
+        });
+    }
 };
 
 THttpListener::THttpListener(THttpHandler handler, THttpLimits limits) : fHandler(std::move(handler)), fLimits(limits) {}
@@ -248,6 +298,8 @@ void THttpListener::Start() {
     const tcp::endpoint endpoint(address, fDefaultPort);
     impl->Acceptor.open(endpoint.protocol(), ec);
     if (!ec) impl->Acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    // Accepted sockets inherit it: an answer goes out whole, nothing to gather.
+    if (!ec) impl->Acceptor.set_option(tcp::no_delay(true), ec);
     if (!ec) impl->Acceptor.bind(endpoint, ec);
     if (!ec) impl->Acceptor.listen(asio::socket_base::max_listen_connections, ec);
     if (ec == asio::error::address_in_use) {

@@ -69,6 +69,8 @@ public:
     TContentFile& operator=(const TContentFile&) = delete;
     uint64_t Size() const { return fSize; }
     int Release();  // hands the descriptor over; the object no longer closes it
+    // The whole file, read from its start; false (out undefined) when it cannot be read whole.
+    bool ReadAll(std::string& out) const;
 
 private:
     int fFd = -1;

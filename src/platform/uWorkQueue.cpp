@@ -34,6 +34,11 @@ std::size_t TWorkQueue::Waiting() const {
     return fJobs.size();
 }
 
+bool TWorkQueue::AllBusy() const {
+    std::lock_guard<std::mutex> lock(fLock);
+    return fBusy + fJobs.size() >= fMaxThreads;
+}
+
 void TWorkQueue::Stop() {
     std::deque<std::function<void()>> dropped;
     std::vector<std::thread> threads;

@@ -31,6 +31,8 @@ public:
     TPosted Post(std::function<void()> job);
     // Jobs queued and not yet started.
     std::size_t Waiting() const;
+    // True when every thread runs a job: the next one will wait.
+    bool AllBusy() const;
     // Drops the jobs still queued, waits for the running ones and ends the threads.
     void Stop();
 
