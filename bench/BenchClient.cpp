@@ -1,7 +1,7 @@
 // The benchmark's clients where wrk does not fit: each mode prints one line of key=value figures
 // (times in microseconds unless the key says otherwise) for scripts/bench.sh to read.
 //
-//   zelto_bench_client seq    --port P --path PATH [--count N] [--warmup W]
+//   zelto_bench_client seq    --port P --path PATH [--count N] [--warmup W] [--keep-alive 1]
 //   zelto_bench_client udp    --port P [--count N] [--size S]
 //   zelto_bench_client crowd  --port P --path PATH --count N [--hold-ms H] [--pid PID]
 //   zelto_bench_client during --port P --bg-path A --path B [--delay-ms D] [--count N]
@@ -66,11 +66,15 @@ void PrintStatuses(const char* prefix, const std::map<int, int>& statuses) {
     for (const auto& [status, count] : statuses) std::printf(" %s%d=%d", prefix, status, count);
 }
 
+// Exchanges one after another, each on a new connection, or with --keep-alive 1 over one kept connection.
 int Sequential(const TArguments& a, uint16_t port) {
-    const std::string request = GetRequest(a.Text("--path", "/"));
-    for (int i = a.Number("--warmup", 0); i > 0; --i) Exchange(port, request);
+    const bool keepAlive = a.Number("--keep-alive", 0) != 0;
+    const std::string request = GetRequest(a.Text("--path", "/"), keepAlive);
+    TKeptConnection kept(port);
+    auto exchange = [&] { return keepAlive ? kept.Exchange(request) : Exchange(port, request); };
+    for (int i = a.Number("--warmup", 0); i > 0; --i) exchange();
     TSeries series;
-    for (int i = a.Number("--count", 100); i > 0; --i) series.Add(Exchange(port, request));
+    for (int i = a.Number("--count", 100); i > 0; --i) series.Add(exchange());
     series.Print();
     std::printf("\n");
     return 0;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cerrno>
 #include <cmath>
@@ -19,8 +20,9 @@
 
 namespace zelto::bench {
 
-std::string GetRequest(const std::string& Path) {
-    return "GET " + Path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: zelto-bench\r\nConnection: close\r\n\r\n";
+std::string GetRequest(const std::string& Path, bool KeepAlive) {
+    return "GET " + Path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: zelto-bench\r\n" +
+           (KeepAlive ? "" : "Connection: close\r\n") + "\r\n";
 }
 
 sockaddr_in LoopbackAddress(uint16_t Port) {
@@ -73,6 +75,50 @@ TExchange Exchange(uint16_t Port, const std::string& Request, int TimeoutMs) {
             while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
         }
         ::close(fd);
+    }
+    result.Micros = std::chrono::duration<double, std::micro>(clock::now() - start).count();
+    result.Status = StatusOf(answer);
+    result.Bytes = answer.size();
+    return result;
+}
+
+std::size_t WholeAnswerLength(const std::string& Bytes) {
+    const std::size_t end = Bytes.find("\r\n\r\n");
+    if (end == std::string::npos) return 0;
+    std::string head = Bytes.substr(0, end + 2);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::size_t at = head.find("\r\ncontent-length:");
+    if (at == std::string::npos) return 0;
+    const std::size_t whole = end + 4 + std::strtoul(head.c_str() + at + 17, nullptr, 10);
+    return Bytes.size() >= whole ? whole : 0;
+}
+
+TKeptConnection::~TKeptConnection() {
+    if (fFd >= 0) ::close(fFd);
+}
+
+TExchange TKeptConnection::Exchange(const std::string& Request, int TimeoutMs) {
+    using clock = std::chrono::steady_clock;
+    TExchange result;
+    const auto start = clock::now();
+    if (fFd < 0) {
+        fFd = ConnectLoopback(fPort, false);
+        timeval tv{TimeoutMs / 1000, (TimeoutMs % 1000) * 1000};
+        ::setsockopt(fFd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        ::setsockopt(fFd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    }
+    std::string answer;
+    bool closed = true;
+    if (fFd >= 0 && ::send(fFd, Request.data(), Request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(Request.size())) {
+        char buffer[16384];
+        ssize_t n = 0;
+        while (WholeAnswerLength(answer) == 0 && (n = ::recv(fFd, buffer, sizeof buffer, 0)) > 0)
+            answer.append(buffer, static_cast<std::size_t>(n));
+        closed = n <= 0 || answer.find("\r\nConnection: close\r\n") != std::string::npos;
+    }
+    if (closed && fFd >= 0) {
+        ::close(fFd);
+        fFd = -1;
     }
     result.Micros = std::chrono::duration<double, std::micro>(clock::now() - start).count();
     result.Status = StatusOf(answer);

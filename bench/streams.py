@@ -66,10 +66,17 @@ def timed_requests(n, query="c10.temp"):
 
 
 class Stream:
-    """One EventSource-like client on a non-blocking socket: the events it got, each with its arrival time."""
+    """One EventSource-like client on a non-blocking socket: the events it got, each with its arrival time.
+    Each comes from a loopback address of its own, as streams of many browsers would: the server bounds
+    what one client address may hold."""
+
+    opened = 0
 
     def __init__(self, sel):
-        self.sock = socket.create_connection((host, port), timeout=5)
+        n = Stream.opened
+        Stream.opened += 1
+        source = ("127.1.%d.%d" % (n // 250, 1 + n % 250), 0) if host.startswith("127.") else None
+        self.sock = socket.create_connection((host, port), timeout=5, source_address=source)
         self.sock.sendall(("GET /?%s HTTP/1.1\r\nHost: %s\r\nAccept: text/event-stream\r\n\r\n" % (QUERY, host)).encode())
         self.sock.setblocking(False)
         sel.register(self.sock, selectors.EVENT_READ, self)

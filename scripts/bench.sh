@@ -245,6 +245,22 @@ figure_warm_variable() {
     "$(bench_verdict "$spread" '<=' 3)"
 }
 
+# The same request over one kept-alive connection and over a new connection each time, taking turns
+# BENCH_ROUNDS times; each keeps its lowest median.
+figure_kept_alive() {
+  local r new kept best_new="" best_kept="" ratio
+  for r in $(seq "$BENCH_ROUNDS"); do
+    new=$("$client" seq --port $server_port --path "/?c10.temp" --count "$BENCH_SAMPLES" --warmup 20)
+    kept=$("$client" seq --port $server_port --path "/?c10.temp" --count "$BENCH_SAMPLES" --warmup 20 --keep-alive 1)
+    [ "$(bench_kv "$kept" bad)" = 0 ] || echo "warning: c10.temp kept alive answered $(bench_kv "$kept" bad_status)" >&2
+    best_new=$(bench_min "$best_new" "$(bench_kv "$new" p50)")
+    best_kept=$(bench_min "$best_kept" "$(bench_kv "$kept" p50)")
+  done
+  ratio=$(bench_calc "$best_kept / $best_new")
+  bench_row "warm one-variable median, kept-alive connection vs a new one each time" \
+    "$best_kept µs vs $best_new µs = ${ratio}×" "≤ 1×" "$(bench_verdict "$ratio" '<=' 1)"
+}
+
 # The median of COUNT requests for PATH, in µs; with a warning when any was not answered 200.
 median_of() {
   local line
@@ -377,7 +393,7 @@ started=$SECONDS
 start_all
 echo "Measuring (load: $(cut -d' ' -f1-3 /proc/loadavg), $(nproc) cores) ..." >&2
 # The lists come last but one: the server keeps the long list in memory, which the RSS figures leave out.
-for figure in file_rate warm_variable silent connections memory slow_clients early_answers lists streams; do
+for figure in file_rate warm_variable kept_alive silent connections memory slow_clients early_answers lists streams; do
   measure "figure_$figure"
 done
 

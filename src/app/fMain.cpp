@@ -63,9 +63,9 @@ TfmMain::TfmMain(TMainOptions options, TRequestServiceFactory factory)
     if (fOptions.SettingsRoot.empty()) fOptions.SettingsRoot = DefaultSettingsRoot();
     fService.WebRoot = fProgramDir;
     IdHTTPServer1.SetBindAddress(fOptions.Service.Bind.value_or(fOptions.BindAddress));
-    // Variable requests reach the handler one at a time, in the order they arrived; files and logins never
+    // Variable requests start in the order they arrived, on a pool of their own; files and logins never
     // wait behind them.
-    IdHTTPServer1.SetSerialRequests([](const THttpRequestInfo& rq) { return IsVariableRequest(rq.Params); });
+    IdHTTPServer1.SetQueuedRequests([](const THttpRequestInfo& rq) { return IsVariableRequest(rq.Params); });
     fAdapterOverride = fOptions.AdapterOverride;
 }
 

@@ -1,6 +1,9 @@
 #include "platform/uHttpConnection.h"
 
+#include <sys/socket.h>
+
 #include <boost/asio/write.hpp>
+#include <cerrno>
 #include <utility>
 
 #include "platform/uHttpMessage.h"
@@ -25,34 +28,38 @@ bool HasNoBody(unsigned status) { return status < 200 || status == 204 || status
 
 }  // namespace
 
-THttpConnection::THttpConnection(THttpConnectionHost& host, tcp::socket socket)
+// The socket has TCP_NODELAY from the listening socket: an answer is written whole, nothing to gather.
+THttpConnection::THttpConnection(THttpConnectionHost& host, tcp::socket socket, std::string clientIp)
     : fHost(host),
       fSocket(std::move(socket)),
-      fTimer(fSocket.get_executor()),
-      fBuffer(host.Limits().HeaderLimit + 4096) {
-    error_code ec;
-    fSocket.set_option(tcp::no_delay(true), ec);  // an answer is written whole; nothing to gather
-}
+      fClientIp(std::move(clientIp)),
+      fBuffer(host.Limits().HeaderLimit + 4096) {}
 
 THttpConnection::~THttpConnection() {
     if (fStream) fStream->Abort();
 }
 
+// Deadlines cost no timer of their own: the listener's tick calls CheckDeadline on every connection.
 void THttpConnection::ArmDeadline(std::chrono::milliseconds after, void (THttpConnection::*onExpiry)()) {
-    const unsigned id = ++fDeadlineId;
-    fTimer.expires_after(after);
-    fTimer.async_wait([self = shared_from_this(), id, onExpiry](error_code ec) {
-        if (ec || id != self->fDeadlineId || self->fState == TState::Closed) return;
-        ((*self).*onExpiry)();
-    });
+    fDeadline = std::chrono::steady_clock::now() + after;
+    fOnExpiry = onExpiry;
+    fHost.DeadlineArmed();
 }
 
-void THttpConnection::CancelDeadline() {
-    ++fDeadlineId;
-    fTimer.cancel();
+void THttpConnection::CancelDeadline() { fDeadline = std::chrono::steady_clock::time_point::max(); }
+
+void THttpConnection::CheckDeadline(std::chrono::steady_clock::time_point now) {
+    if (fState == TState::Closed || now < fDeadline) return;
+    CancelDeadline();
+    (this->*fOnExpiry)();
 }
 
-void THttpConnection::Start() {
+void THttpConnection::Start() { ReadRequest(); }
+
+// Reads one request under the read deadline, from what is already in the buffer on.
+void THttpConnection::ReadRequest() {
+    fState = TState::Reading;
+    fTimedOut = false;
     const THttpLimits& limits = fHost.Limits();
     fParser.emplace();
     fParser->header_limit(static_cast<std::uint32_t>(limits.HeaderLimit));
@@ -65,6 +72,11 @@ void THttpConnection::Start() {
 
 void THttpConnection::Refuse() { SendStatus(503, "Too many connections"); }
 
+void THttpConnection::Refuse(unsigned status, const std::string& text) {
+    if (fState != TState::Waiting) return;
+    SendStatus(status, text, true);
+}
+
 void THttpConnection::OnReadExpired() {
     fTimedOut = true;
     error_code ignored;
@@ -74,7 +86,7 @@ void THttpConnection::OnReadExpired() {
 void THttpConnection::OnHeader(error_code ec) {
     if (fState != TState::Reading) return;
     if (ec) return OnReadError(ec);
-    fHost.ReadingEnded(*this);
+    fHost.MarkClosable(*this, TClosable::No);
     auto& req = fParser->get();
     const auto method = req.method();
     const bool allowed = method == http::verb::get || method == http::verb::head || method == http::verb::post ||
@@ -140,56 +152,79 @@ void THttpConnection::OnRequest() {
         info.Params = info.Params.empty() ? std::move(req.body()) : req.body() + "&" + info.Params;
     }
     error_code ec;
-    const auto remote = fSocket.remote_endpoint(ec);
-    if (!ec) info.ClientIp = remote.address().to_string();
+    info.ClientIp = fClientIp;
     const auto local = fSocket.local_endpoint(ec);
     if (!ec) info.LocalIp = local.address().to_string();
     info.Headers.reserve(static_cast<std::size_t>(std::distance(req.begin(), req.end())));
     for (const auto& field : req)
         info.Headers.emplace_back(std::string(View(field.name_string())), std::string(View(field.value())));
     fHeadOnly = req.method() == http::verb::head;
-    // While the request waits for a worker it holds only its socket and what the handler gets.
+    // HTTP/1.1 stays open unless the client asks to close; HTTP/1.0 only when it asks to stay open.
+    const int maxRequests = fHost.Limits().KeepAliveRequests;
+    fKeepAlive = req.keep_alive() && ++fRequests < maxRequests;
+    fSayKeepAlive = fKeepAlive && req.version() < 11;
+    if (!fGone) fGone = std::make_shared<std::atomic<bool>>(false);
+    info.GoneFlag = fGone;
+    // While the request waits for a worker it holds only its socket, what the handler gets, and the bytes
+    // of a next request that came with it.
     fParser.reset();
-    fBuffer.clear();
-    fBuffer.shrink_to_fit();
+    if (fBuffer.size() == 0) fBuffer.shrink_to_fit();
+    fAheadSeen = fBuffer.size() > 0;
     fState = TState::Waiting;
     fHost.Dispatch(shared_from_this(), std::move(info));
 }
 
-void THttpConnection::SendStatus(unsigned status, const std::string& text) {
-    fHost.ReadingEnded(*this);
+void THttpConnection::SendStatus(unsigned status, const std::string& text, bool retryLater) {
+    fHost.MarkClosable(*this, TClosable::No);
     THttpResponseInfo r;
     r.ResponseNo = static_cast<int>(status);
     r.ContentText = text;
+    if (retryLater) r.ExtraHeaders.emplace_back("Retry-After", "1");
     fHeadOnly = false;
+    fKeepAlive = false;
+    fSayKeepAlive = false;
     PrepareAnswer(r);
     WriteAnswer();
 }
 
-void THttpConnection::Respond(THttpResponseInfo& response) {
-    if (fState != TState::Waiting) return;  // closed meanwhile (the listener stops)
-    PrepareAnswer(response);
+void THttpConnection::Respond(THttpResponseInfo& response, std::string* fileBytes) {
+    if (fState != TState::Waiting) return;  // closed meanwhile (the client left, the listener stops)
+    PrepareAnswer(response, fileBytes);
     WriteAnswer();
+}
+
+void THttpConnection::WatchClient() {
+    if (fState == TState::Waiting && !fAheadSeen) WatchReadable();
 }
 
 // Builds the answer from what the handler set: status line and headers, then the content text, the file,
 // or (for a stream) nothing yet.
-void THttpConnection::PrepareAnswer(THttpResponseInfo& r) {
+void THttpConnection::PrepareAnswer(THttpResponseInfo& r, std::string* fileBytes) {
     const unsigned status = r.ResponseNo >= 100 && r.ResponseNo <= 999 ? static_cast<unsigned>(r.ResponseNo) : 500u;
     const bool noBody = HasNoBody(status);
     auto head = [&](auto& m, const std::string& type, std::optional<uint64_t> length) {
         m.version(11);
         m.result(status);
         if (!type.empty()) m.set(http::field::content_type, type);
-        if (status == 405) {
+        // One Allow on a 405: the handler's when it gives one, else the methods the listener serves.
+        bool allowSent = false;
+        for (const auto& [name, value] : r.ExtraHeaders) {
+            if (!IsSafeHeader(name, value)) continue;
+            if (IEquals(name, "Allow")) {
+                if (allowSent) continue;
+                allowSent = true;
+            }
+            m.insert(name, value);
+        }
+        if (status == 405 && !allowSent) {
             m.set(http::field::allow, fHost.Limits().AcceptOptions ? "GET, HEAD, POST, OPTIONS" : "GET, HEAD, POST");
         }
-        for (const auto& [name, value] : r.ExtraHeaders)
-            if (IsSafeHeader(name, value)) m.insert(name, value);
-        m.keep_alive(false);
+        m.keep_alive(fKeepAlive);
+        if (fSayKeepAlive) m.set(http::field::connection, "keep-alive");
         if (length && !noBody) m.content_length(*length);
     };
     if (r.Stream) {
+        fKeepAlive = fSayKeepAlive = false;  // a stream ends with its connection
         std::string type, ignored;
         THttpResponseInfo typeOnly;
         typeOnly.ContentType = r.ContentType;
@@ -206,6 +241,13 @@ void THttpConnection::PrepareAnswer(THttpResponseInfo& r) {
         const uint64_t size = r.ContentStream->Size();
         if (fHeadOnly || noBody) {
             head(fAnswer.emplace<http::response<http::empty_body>>(), r.ContentType, size);
+            return;
+        }
+        if (fileBytes != nullptr) {
+            // Read on the worker already: it goes out with the head in one write.
+            auto& m = fAnswer.emplace<http::response<http::string_body>>();
+            m.body() = std::move(*fileBytes);
+            head(m, r.ContentType, size);
             return;
         }
         auto& m = fAnswer.emplace<http::response<http::file_body>>();
@@ -245,7 +287,7 @@ void THttpConnection::OnWritten(error_code ec) {
     CancelDeadline();
     if (ec) return Close();
     fAnswer.emplace<std::monostate>();  // frees the text, closes the file
-    if (!fStream) return Finish();
+    if (!fStream) return fKeepAlive ? KeepOpen() : Finish();
     // An open answer: what the producer queues goes out as it comes; a read notices the client leaving.
     fState = TState::Streaming;
     fStream->SetNotify(fHost.StreamWaker(weak_from_this()));
@@ -272,11 +314,58 @@ void THttpConnection::Pump() {
     });
 }
 
+// The answer is out and the connection stays for the client's next request: idle (the first to be closed
+// when the table is full) until its first bytes come, or closed after the idle time.
+void THttpConnection::KeepOpen() {
+    fState = TState::Idle;
+    fHeadOnly = false;
+    fHost.MarkClosable(*this, TClosable::Idle);
+    if (fAheadSeen || fBuffer.size() > 0) {
+        // Sent ahead: read at once (a request still incomplete gets the whole read deadline).
+        fHost.MarkClosable(*this, TClosable::Headless);
+        return ReadRequest();
+    }
+    ArmDeadline(fHost.Limits().KeepAliveIdle, &THttpConnection::Close);
+    WatchReadable();
+}
+
+// Waits for the socket to become readable, once at a time: while the request waits or runs (has the
+// client left?) and while the connection is idle (has the next request begun?).
+void THttpConnection::WatchReadable() {
+    if (fWatching) return;
+    fWatching = true;
+    fSocket.async_wait(tcp::socket::wait_read, [self = shared_from_this()](error_code ec) { self->OnReadable(ec); });
+}
+
+void THttpConnection::OnReadable(error_code ec) {
+    fWatching = false;
+    if (ec || fState == TState::Closed) return;
+    if (fState == TState::Idle) {
+        fHost.MarkClosable(*this, TClosable::Headless);
+        return ReadRequest();  // the next request, or the client's close, which the read sees
+    }
+    if (fState != TState::Waiting) return;
+    // A look without taking: bytes are the client's next request (it is still there), the end or an error
+    // means it left.
+    char byte;
+    const ssize_t n = ::recv(fSocket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) {
+        fAheadSeen = true;
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return WatchReadable();
+    Close();
+}
+
 // The answer is out: the connection stops counting, stops sending and drops what still comes, briefly.
 void THttpConnection::Finish() {
     fState = TState::Draining;
     if (fStream) fStream->SetNotify(nullptr);
     fHost.Released(*this);
+    // Nothing more came from the client: closing now sends the end after the answer, no reset.
+    char byte;
+    if (fBuffer.size() == 0 && !fStream && ::recv(fSocket.native_handle(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0)
+        return Close();
     error_code ec;
     fSocket.shutdown(tcp::socket::shutdown_send, ec);
     if (ec || !fHost.MayLinger()) return Close();
@@ -301,6 +390,7 @@ void THttpConnection::Drain() {
 void THttpConnection::Close() {
     if (fState == TState::Closed) return;
     fState = TState::Closed;
+    if (fGone) fGone->store(true, std::memory_order_relaxed);
     CancelDeadline();
     error_code ignored;
     fSocket.close(ignored);

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <boost/asio.hpp>
 #include <future>
+#include <optional>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/uHttpConnection.h"
@@ -22,6 +24,12 @@ namespace {
 
 // Answered connections that may still be draining at once, beyond the cap; more close without a drain.
 constexpr std::size_t kMaxLingering = 1024;
+// Files up to this size are read whole by the worker, so that the I/O thread sends head and content in one
+// write and never reads a disk.
+constexpr uint64_t kReadWholeLimit = 16 * 1024;
+// How often the connections' deadlines are looked at: one timer for all, instead of one set and cancelled
+// per read and write.
+constexpr std::chrono::milliseconds kTick{50};
 
 // Posts to the I/O thread for a stream's producer, which may outlive the listener: after Stop it does
 // nothing.
@@ -54,37 +62,43 @@ void RaiseDescriptorLimit(int maxConnections) {
 
 }  // namespace
 
-// The listener's state. The acceptor, the connection table and every connection live on the I/O thread;
-// the handler runs on the workers: the pool, and one worker for the requests that go one at a time.
+// The listener's state. The acceptor, the connection table, the count of queued requests per client and
+// every connection live on the I/O thread; the handler runs on the workers of the two pools.
 struct THttpListener::TImpl : THttpConnectionHost {
-    TImpl(const THttpHandler& handler, const THttpLimits& limits, const THttpRequestTest& serial)
+    TImpl(const THttpHandler& handler, const THttpLimits& limits, const THttpRequestTest& queued)
         : Handler(handler),
           Limit(limits),
-          Serial(serial),
-          Pool(std::max(1, limits.Workers), "http-worker"),
-          InOrder(1, "http-in-order") {}
+          IsQueued(queued),
+          Pool(limits.Workers, "http-worker", limits.WorkerBacklog),
+          Queued(limits.QueuedWorkers, "http-queued", limits.QueuedBacklog) {}
 
     const THttpHandler& Handler;
     const THttpLimits& Limit;
-    const THttpRequestTest& Serial;
+    const THttpRequestTest& IsQueued;
     asio::io_context Ioc{1};  // declared first: every socket below closes before it goes
     asio::executor_work_guard<asio::io_context::executor_type> Work{Ioc.get_executor()};
     tcp::acceptor Acceptor{Ioc};
     asio::steady_timer Backoff{Ioc};
+    asio::steady_timer Tick{Ioc};
+    bool Ticking = false;
+    tcp::endpoint Peer;  // of the connection being accepted
     std::shared_ptr<TWaker> Waker = std::make_shared<TWaker>(Ioc);
     std::thread IoThread;
     uint16_t Port = 0;
     TWorkQueue Pool;
-    TWorkQueue InOrder;
-    // Every connection the I/O thread still serves, and (oldest first) those without a whole request head.
+    TWorkQueue Queued;
+    // Every connection the I/O thread still serves, and (oldest first) those idle between two requests and
+    // those without a whole request head.
     std::list<std::shared_ptr<THttpConnection>> Open;
+    std::list<THttpConnection*> Idle;
     std::list<THttpConnection*> Headless;
+    std::unordered_map<std::string, int> QueuedByClient;  // queued requests waiting or running
     int Counted = 0;                     // connections counting against the cap
     std::atomic<int> CountedShown{0};    // the same, for other threads
     std::array<char, 16 * 1024> Scratch; // bytes drained, never read
 
     void Accept() {
-        Acceptor.async_accept([this](error_code ec, tcp::socket socket) {
+        Acceptor.async_accept(Peer, [this](error_code ec, tcp::socket socket) {
             if (ec == asio::error::operation_aborted || !Acceptor.is_open()) return;
             if (ec) {
                 // Out of descriptors or similar: wait a little instead of spinning.
@@ -99,14 +113,15 @@ struct THttpListener::TImpl : THttpConnectionHost {
         });
     }
 
-    // A full table makes room by closing the connection that has waited longest without a whole request
-    // head; when every connection has one, the newcomer gets 503.
+    // A full table makes room by closing the connection idle longest between two requests, or else the one
+    // that has waited longest without a whole request head; when every connection has one, the newcomer
+    // gets 503.
     void OnAccepted(tcp::socket socket) {
-        if (Counted >= Limit.MaxConnections && !Headless.empty()) {
-            const auto oldest = Headless.front()->shared_from_this();
-            oldest->Close();
+        if (Counted >= Limit.MaxConnections) {
+            auto& from = !Idle.empty() ? Idle : Headless;
+            if (!from.empty()) from.front()->shared_from_this()->Close();
         }
-        auto c = std::make_shared<THttpConnection>(*this, std::move(socket));
+        auto c = std::make_shared<THttpConnection>(*this, std::move(socket), Peer.address().to_string());
         c->OpenPos = Open.insert(Open.end(), c);
         if (Counted >= Limit.MaxConnections) {
             if (!MayLinger()) return c->Close();
@@ -114,8 +129,7 @@ struct THttpListener::TImpl : THttpConnectionHost {
         }
         c->Counted = true;
         SetCounted(Counted + 1);
-        c->WithoutHead = true;
-        c->HeadlessPos = Headless.insert(Headless.end(), c.get());
+        MarkClosable(*c, TClosable::Headless);
         c->Start();
     }
 
@@ -129,6 +143,7 @@ struct THttpListener::TImpl : THttpConnectionHost {
         error_code ec;
         Acceptor.close(ec);
         Backoff.cancel();
+        Tick.cancel();
         const auto all = Open;
         for (const auto& c : all) c->Close();
     }
@@ -136,14 +151,16 @@ struct THttpListener::TImpl : THttpConnectionHost {
     // THttpConnectionHost
     const THttpLimits& Limits() const override { return Limit; }
 
-    void ReadingEnded(THttpConnection& c) override {
-        if (!c.WithoutHead) return;
-        c.WithoutHead = false;
-        Headless.erase(c.HeadlessPos);
+    void MarkClosable(THttpConnection& c, TClosable kind) override {
+        if (c.Closable != TClosable::No) (c.Closable == TClosable::Idle ? Idle : Headless).erase(c.ClosablePos);
+        c.Closable = kind;
+        if (kind == TClosable::No) return;
+        auto& to = kind == TClosable::Idle ? Idle : Headless;
+        c.ClosablePos = to.insert(to.end(), &c);
     }
 
     void Released(THttpConnection& c) override {
-        ReadingEnded(c);
+        MarkClosable(c, TClosable::No);
         if (!c.Counted) return;
         c.Counted = false;
         SetCounted(Counted - 1);
@@ -156,20 +173,56 @@ struct THttpListener::TImpl : THttpConnectionHost {
 
     bool MayLinger() const override { return Open.size() - static_cast<std::size_t>(Counted) < kMaxLingering; }
 
+    // Queues the request on its pool, or refuses it when the pool's backlog or the client's share of the
+    // queued pool is full. A request whose client has left by its turn is dropped.
     void Dispatch(std::shared_ptr<THttpConnection> c, THttpRequestInfo request) override {
-        bool inOrder = false;
-        if (Serial) {
+        bool queued = false;
+        if (IsQueued) {
             try {
-                inOrder = Serial(request);
+                queued = IsQueued(request);
             } catch (...) {
-                inOrder = false;
+                queued = false;
             }
         }
-        (inOrder ? InOrder : Pool).Post([this, c = std::move(c), request = std::move(request)]() mutable {
-            auto response = std::make_shared<THttpResponseInfo>();
-            RunHandler(request, *response);
-            asio::post(Ioc, [c = std::move(c), response] { c->Respond(*response); });
+        const std::string client = queued ? request.ClientIp : std::string();
+        if (queued) {
+            const auto it = QueuedByClient.find(client);
+            if (it != QueuedByClient.end() && it->second >= Limit.QueuedPerClient) {
+                return c->Refuse(429, "Too many requests from this client at once: at most " +
+                                          std::to_string(Limit.QueuedPerClient) + " may wait. Try again later.");
+            }
+        }
+        TWorkQueue& pool = queued ? Queued : Pool;
+        // Watched while it waits for a worker or may run long: a quick file request is not worth the wait.
+        const bool watch = queued || pool.AllBusy();
+        const auto posted = pool.Post([this, c, queued, client, request = std::move(request)]() mutable {
+            struct TAnswer {
+                THttpResponseInfo Response;
+                std::optional<std::string> FileBytes;
+            };
+            std::shared_ptr<TAnswer> answer;
+            if (!request.ClientGone()) {
+                answer = std::make_shared<TAnswer>();
+                RunHandler(request, answer->Response);
+                const auto& file = answer->Response.ContentStream;
+                if (file && !answer->Response.Stream && request.Command != "HEAD" && file->Size() <= kReadWholeLimit &&
+                    !file->ReadAll(answer->FileBytes.emplace()))
+                    answer->FileBytes.reset();
+            }
+            asio::post(Ioc, [this, c = std::move(c), queued, client = std::move(client), answer] {
+                if (queued && --QueuedByClient[client] <= 0) QueuedByClient.erase(client);
+                if (answer) c->Respond(answer->Response, answer->FileBytes ? &*answer->FileBytes : nullptr);
+            });
         });
+        if (posted == TWorkQueue::TPosted::Queued) {
+            if (queued) ++QueuedByClient[client];
+            if (watch) c->WatchClient();
+        } else if (posted == TWorkQueue::TPosted::Full) {
+            c->Refuse(503, queued ? "Server busy: too many requests are waiting for their turn. Try again later."
+                                  : "Server busy: too many requests are waiting. Try again later.");
+        } else {
+            c->Close();
+        }
     }
 
     // The handler's answer; an exception that escapes becomes 500 with its message.
@@ -203,6 +256,33 @@ struct THttpListener::TImpl : THttpConnectionHost {
     }
 
     asio::mutable_buffer DrainBuffer() override { return asio::buffer(Scratch); }
+
+    void DeadlineArmed() override {
+        if (Ticking) return;
+        Ticking = true;
+        ScheduleTick();
+    }
+
+    // Every kTick while connections are open: each whose deadline has passed acts on it.
+    void ScheduleTick() {
+        Tick.expires_after(kTick);
+        Tick.async_wait([this](error_code ec) {
+            if (ec || !Acceptor.is_open()) {
+                Ticking = false;
+                return;
+            }
+            const auto now = std::chrono::steady_clock::now();
+            for (auto it = Open.begin(); it != Open.end();) {
+                const auto c = *it++;  // past it first: acting may close c, which leaves the list
+                c->CheckDeadline(now);
+            }
+            if (Open.empty()) {
+                Ticking = false;
+                return;
+            }
+            ScheduleTick();
+        });
+    }
 };
 
 THttpListener::THttpListener(THttpHandler handler, THttpLimits limits) : fHandler(std::move(handler)), fLimits(limits) {}
@@ -211,13 +291,15 @@ THttpListener::~THttpListener() { Stop(); }
 
 void THttpListener::Start() {
     if (fImpl) return;
-    auto impl = std::make_unique<TImpl>(fHandler, fLimits, fSerial);
+    auto impl = std::make_unique<TImpl>(fHandler, fLimits, fQueued);
     error_code ec;
     const auto address = asio::ip::make_address(fBindAddress, ec);
     if (ec) throw EHttpListenerError(ec.message());
     const tcp::endpoint endpoint(address, fDefaultPort);
     impl->Acceptor.open(endpoint.protocol(), ec);
     if (!ec) impl->Acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    // Accepted sockets inherit it: an answer goes out whole, nothing to gather.
+    if (!ec) impl->Acceptor.set_option(tcp::no_delay(true), ec);
     if (!ec) impl->Acceptor.bind(endpoint, ec);
     if (!ec) impl->Acceptor.listen(asio::socket_base::max_listen_connections, ec);
     if (ec == asio::error::address_in_use) {
@@ -244,7 +326,7 @@ void THttpListener::Stop() {
     closed.get_future().wait();
     // Requests in the handler finish (their answers find the connection closed); queued ones are dropped.
     impl.Pool.Stop();
-    impl.InOrder.Stop();
+    impl.Queued.Stop();
     impl.Waker->Stop();
     impl.Ioc.stop();
     impl.IoThread.join();

@@ -1,14 +1,30 @@
 #pragma once
 // The HTTP listener: a general HTTP/1.1 server on Boost.Beast. One I/O thread does all socket work
-// (accept, read, write, file bodies, open streams) asynchronously; the handler runs on a fixed pool of
-// worker threads, so a handler that waits never stalls the others. Each connection carries one request;
-// the listener hands it to the handler, sends what the handler set and closes the connection. Limits keep
-// a bad or slow client from taking the server down: at most MaxConnections at once (when all are taken,
-// the one that has waited longest without sending a whole request head is closed to make room; when every
-// one has sent its request head, the next gets 503), the request line and headers within HeaderLimit (414
-// or 431), a body within BodyLimit (413), ReadDeadline for reading a whole request (408) and WriteDeadline
-// for each write of an answer. Only GET, HEAD and POST reach the handler (others get 405; OPTIONS may be
-// let through). Bodies are never decompressed. An early refusal frees its place as soon as it is sent.
+// (accept, read, write, file bodies, open streams, kept-alive connections) asynchronously; the handler
+// runs on worker threads, so a handler that waits never stalls the others. The listener hands each request
+// to the handler and sends what the handler set. An HTTP/1.1 connection stays open for the client's next
+// request unless the client asks to close ("Connection: close"; HTTP/1.0 only with "Connection:
+// keep-alive"), for at most KeepAliveRequests requests and KeepAliveIdle between them; otherwise the
+// answer closes it. Limits keep a bad or slow client from taking the server down: at most MaxConnections
+// at once, kept-alive ones included (when all are taken, an idle kept-alive connection is closed to make
+// room, else the one that has waited longest without sending a whole request head; when every one has sent
+// its request head, the next gets 503), the request line and headers within HeaderLimit (414 or 431), a
+// body within BodyLimit (413), ReadDeadline for reading a whole request (408) and WriteDeadline for each
+// write of an answer. Only GET, HEAD and POST reach the handler (others get 405; OPTIONS may be let
+// through). Bodies are never decompressed. An early refusal frees its place as soon as it is sent.
+//
+// Two worker pools run the handler: the ordinary one (Workers threads, at most WorkerBacklog requests
+// waiting, 503 beyond) and, for the requests SetQueuedRequests picks (those that may wait long, for
+// example for a controller), one of their own (QueuedWorkers threads, at most QueuedBacklog waiting, 503
+// beyond, and at most QueuedPerClient waiting or running per client address, 429 beyond), so that those
+// never hold up the others. While a request waits or runs, the I/O thread watches its connection: when
+// the client closes or resets it, the request's GoneFlag is set and a request whose turn has not come yet
+// is dropped (not handed to the handler, nothing written).
+//
+// Threads: Start, Stop and the setters run on the owner's thread (the setters before Start); the
+// acceptor, the connection table and every connection live on the I/O thread; the handler runs on the
+// workers. Active, BoundPort and ConnectionCount may be called from any thread.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -36,6 +52,10 @@ struct THttpRequestInfo {
     std::vector<std::pair<std::string, std::string>> Headers;
     // The value of the first header of that name (compared without regard to case), or "".
     std::string Header(std::string_view name) const;
+    // Set by the listener (on its I/O thread) once the connection has closed: the client left, and an
+    // answer would reach nobody. Long work may look at it and give up early.
+    std::shared_ptr<const std::atomic<bool>> GoneFlag;
+    bool ClientGone() const { return GoneFlag && GoneFlag->load(std::memory_order_relaxed); }
 };
 
 // A file opened for sending: the handler opens it (so an error is the handler's), the listener sends it
@@ -49,6 +69,8 @@ public:
     TContentFile& operator=(const TContentFile&) = delete;
     uint64_t Size() const { return fSize; }
     int Release();  // hands the descriptor over; the object no longer closes it
+    // The whole file, read from its start; false (out undefined) when it cannot be read whole.
+    bool ReadAll(std::string& out) const;
 
 private:
     int fFd = -1;
@@ -77,8 +99,8 @@ struct THttpResponseInfo {
 // out without content and without Content-Length.
 using THttpHandler = std::function<void(const THttpRequestInfo&, THttpResponseInfo&)>;
 
-// Tells which requests are handled one at a time in the order they arrived (see SetSerialRequests).
-// Called on the I/O thread: it must be quick and must not block.
+// Tells which requests go to the queued pool (see SetQueuedRequests). Called on the I/O thread: it must be
+// quick and must not block.
 using THttpRequestTest = std::function<bool(const THttpRequestInfo&)>;
 
 struct THttpLimits {
@@ -90,8 +112,19 @@ struct THttpLimits {
     // OPTIONS requests reach the handler (cross-origin preflight); otherwise they get 405 like every
     // method but GET, HEAD and POST.
     bool AcceptOptions = false;
-    // Worker threads that run the handler, started with the listener.
+    // Worker threads that run the handler, started with the listener, and how many requests may wait for
+    // one of them (503 beyond).
     int Workers = 4;
+    std::size_t WorkerBacklog = 1024;
+    // The pool of the requests SetQueuedRequests picks: threads (started as needed), requests waiting for
+    // one (503 beyond), and requests waiting or running per client address (429 beyond).
+    int QueuedWorkers = 64;
+    std::size_t QueuedBacklog = 1024;
+    int QueuedPerClient = 16;
+    // Requests one kept-alive connection serves (its last answer closes it; 1 turns keep-alive off), and
+    // how long it may stay idle between them.
+    int KeepAliveRequests = 100;
+    std::chrono::milliseconds KeepAliveIdle{5000};
 };
 
 // A port that cannot be opened; the message is the one shown to the user.
@@ -112,9 +145,9 @@ public:
     void SetDefaultPort(uint16_t port) { fDefaultPort = port; }
     // Address to listen on; all IPv4 addresses by default.
     void SetBindAddress(const std::string& address) { fBindAddress = address; }
-    // Requests for which isSerial is true are handled one at a time, in the order they arrived, on a worker
-    // of their own; they wait in a queue, not on a thread, and never hold up the others. Set before Start.
-    void SetSerialRequests(THttpRequestTest isSerial) { fSerial = std::move(isSerial); }
+    // Requests for which isQueued is true run on the queued pool, started in the order they arrived; they
+    // wait in a queue, not on a thread, and never hold up the others. Set before Start.
+    void SetQueuedRequests(THttpRequestTest isQueued) { fQueued = std::move(isQueued); }
 
     // Opens the port and starts accepting. Throws EHttpListenerError: "Could not bind socket. Address and
     // port are already in use." when the port is taken, the system's text for other errors.
@@ -124,13 +157,13 @@ public:
     void Stop();
     bool Active() const;
     uint16_t BoundPort() const;
-    int ConnectionCount() const;  // connections counting against MaxConnections now
+    int ConnectionCount() const;  // connections counting against MaxConnections now, kept-alive ones included
 
 private:
     struct TImpl;
     THttpHandler fHandler;
     THttpLimits fLimits;
-    THttpRequestTest fSerial;
+    THttpRequestTest fQueued;
     uint16_t fDefaultPort = 80;
     std::string fBindAddress = "0.0.0.0";
     std::unique_ptr<TImpl> fImpl;

@@ -90,6 +90,18 @@ TContentFile::~TContentFile() {
     if (fFd >= 0) ::close(fFd);
 }
 
+bool TContentFile::ReadAll(std::string& out) const {
+    out.resize(static_cast<std::size_t>(fSize));
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::pread(fFd, out.data() + done, out.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 int TContentFile::Release() {
     const int fd = fFd;
     fFd = -1;

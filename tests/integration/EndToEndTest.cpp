@@ -432,7 +432,11 @@ TEST_F(TEndToEnd, LiveStream) {
     ASSERT_TRUE(stream.Read(2s, [&] { return stream.Events().size() > 1; }));
     EXPECT_EQ(stream.Events()[1], "{\"vars\":[{\"name\":\"c10.trim\",\"value\":7,\"description\":\"Level trim <raw>\"}]}");
     EXPECT_EQ(Query("c10.trim=8").Status, 200);
-    EXPECT_EQ(TStreamClient(fPort, "c10.trim=9").Read(2s), false);  // a write in a stream is refused, and ends
+    // A write in a stream is refused with a whole answer (the connection stays for the client's next request).
+    TStreamClient refused(fPort, "c10.trim=9");
+    const std::string refusal = "A stream only reads: send writes as ordinary requests.";
+    EXPECT_TRUE(refused.Read(2s, [&] { return refused.Text.find(refusal) != std::string::npos; }));
+    EXPECT_EQ(refused.Text.rfind("HTTP/1.1 400 ", 0), 0u) << refused.Text;
 
     // A client that stops reading is dropped, not buffered for: many entries changing every round fill
     // the kernel's buffers, then the server's bound, and the stream ends.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <chrono>
 
 namespace zelto::test {
@@ -25,10 +26,13 @@ int ConnectLocal(uint16_t port) {
     return fd;
 }
 
-std::string ReadAll(int fd, int timeoutMs) {
-    std::string out;
+namespace {
+
+// Reads into out until done(out) holds, the peer closes or timeoutMs passes.
+template <typename TDone>
+void ReadUntil(int fd, std::string& out, int timeoutMs, TDone done) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    while (!done(out)) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
         if (left <= 0) break;
         pollfd p{fd, POLLIN, 0};
@@ -38,7 +42,39 @@ std::string ReadAll(int fd, int timeoutMs) {
         if (n <= 0) break;
         out.append(buf, static_cast<std::size_t>(n));
     }
+}
+
+}  // namespace
+
+std::string ReadAll(int fd, int timeoutMs) {
+    std::string out;
+    ReadUntil(fd, out, timeoutMs, [](const std::string&) { return false; });
     return out;
+}
+
+std::size_t WholeAnswerLength(const std::string& raw, bool headOnly) {
+    std::size_t from = 0;
+    for (;;) {
+        const auto end = raw.find("\r\n\r\n", from);
+        if (end == std::string::npos || raw.compare(from, 7, "HTTP/1.") != 0 || raw.size() < from + 12) return 0;
+        const int status = std::atoi(raw.c_str() + from + 9);
+        const std::size_t bodyStart = end + 4;
+        if (status >= 100 && status < 200) {
+            from = bodyStart;  // an interim answer; the real one follows
+            continue;
+        }
+        if (headOnly || status == 204 || status == 304) return bodyStart;
+        std::string head = raw.substr(from, bodyStart - from);
+        for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        const auto at = head.find("\r\ncontent-length:");
+        if (at == std::string::npos) return 0;
+        const std::size_t length = std::strtoul(head.c_str() + at + 17, nullptr, 10);
+        return raw.size() >= bodyStart + length ? bodyStart + length : 0;
+    }
+}
+
+void ReadAnswer(int fd, std::string& raw, bool headOnly, int timeoutMs) {
+    ReadUntil(fd, raw, timeoutMs, [&](const std::string& r) { return WholeAnswerLength(r, headOnly) > 0; });
 }
 
 std::string SendRaw(uint16_t port, const std::string& request, int timeoutMs) {
@@ -50,7 +86,8 @@ std::string SendRaw(uint16_t port, const std::string& request, int timeoutMs) {
         if (n <= 0) break;  // the server may answer and close before it has read everything
         done += static_cast<std::size_t>(n);
     }
-    std::string reply = ReadAll(fd, timeoutMs);
+    std::string reply;
+    ReadAnswer(fd, reply, request.rfind("HEAD ", 0) == 0, timeoutMs);
     ::close(fd);
     return reply;
 }

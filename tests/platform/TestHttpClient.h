@@ -1,6 +1,6 @@
 #pragma once
 // A small HTTP client for tests, on plain sockets: sends a request exactly as given and reads the answer
-// until the server closes the connection.
+// until it is whole (by its Content-Length) or the server closes the connection.
 #include <cstdint>
 #include <map>
 #include <string>
@@ -23,7 +23,14 @@ struct THttpReply {
 int ConnectLocal(uint16_t port);
 // Reads until the peer closes or timeoutMs passes.
 std::string ReadAll(int fd, int timeoutMs);
-// Sends request on a new connection and returns everything the server sent.
+// The length of the first whole answer in raw (interim 1xx answers before it included), or 0 while it is
+// not whole; an answer without Content-Length is whole only when the server closes. headOnly: it answers
+// a HEAD request (no body).
+std::size_t WholeAnswerLength(const std::string& raw, bool headOnly);
+// Reads into raw until it holds a whole answer, the peer closes or timeoutMs passes.
+void ReadAnswer(int fd, std::string& raw, bool headOnly, int timeoutMs);
+// Sends request on a new connection and returns what the server sent: one whole answer, or everything up
+// to its close.
 std::string SendRaw(uint16_t port, const std::string& request, int timeoutMs = 5000);
 THttpReply ParseReply(const std::string& raw);
 // "GET <target> HTTP/1.1" with a Host header.
