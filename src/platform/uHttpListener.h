@@ -9,6 +9,7 @@
 // or 431), a body within BodyLimit (413), ReadDeadline for reading a whole request (408) and WriteDeadline
 // for each write of an answer. Only GET, HEAD and POST reach the handler (others get 405; OPTIONS may be
 // let through). Bodies are never decompressed. An early refusal frees its place as soon as it is sent.
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -36,6 +37,9 @@ struct THttpRequestInfo {
     std::vector<std::pair<std::string, std::string>> Headers;
     // The value of the first header of that name (compared without regard to case), or "".
     std::string Header(std::string_view name) const;
+    // Set by the listener: true once the client's connection has closed.
+    std::shared_ptr<const std::atomic<bool>> GoneFlag;
+    bool ClientGone() const { return GoneFlag && GoneFlag->load(); }
 };
 
 // A file opened for sending: the handler opens it (so an error is the handler's), the listener sends it
