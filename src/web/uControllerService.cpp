@@ -237,14 +237,20 @@ void TControllerService::Turn(TRecord& Rec, uint64_t Ticket, steady_clock::time_
     // Found silent while this request waited: that failure is its answer too.
     const bool sharedSilence = Rec.SilentAt > Joined;
     {
-        TSlotUse slot(fSlots, !Rec.Answered);
-        if (R.Query.ClientGone()) {
-            Dropped = true;
-            return;
+        // A slot and the socket only for a turn that talks to the controller.
+        const bool reads = !W.Vars.empty() && !sharedSilence;
+        std::optional<TSlotUse> slot;
+        std::optional<TSocketUse> use;
+        if (reads || !W.AlcItems.empty()) {
+            slot.emplace(fSlots, !Rec.Answered);
+            if (R.Query.ClientGone()) {
+                Dropped = true;
+                return;
+            }
+            if (p.Password() != R.Query.Password) p.SetPassword(R.Query.Password);
+            use.emplace(fSockets, p);
         }
-        if (p.Password() != R.Query.Password) p.SetPassword(R.Query.Password);
-        TSocketUse use(fSockets, p);
-        if (!W.Vars.empty() && !sharedSilence) {
+        if (reads) {
             p.Read(R.Vars, false);
             Rec.Answered = p.PingOK();
             if (p.ProgramState() == psSocketInit && p.ErrorS == kNotResponding) Rec.SilentAt = steady_clock::now();
