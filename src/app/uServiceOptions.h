@@ -3,7 +3,8 @@
 // --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS, and the bounds of the
 // controller work: --parallel-controllers N, --max-request-items N, --max-request-controllers N. Each
 // applies to this run only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom,
-// ReadOnly, ParallelControllers, MaxRequestItems, MaxRequestControllers).
+// ReadOnly, ParallelControllers, MaxRequestItems, MaxRequestControllers); --log also switches the log on
+// for its run, whatever LogToFile says, without changing that setting.
 #include <functional>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ struct TServiceOptions {
     std::optional<int> ParallelControllers;    // --parallel-controllers: exchanges at once in the server
     std::optional<int> MaxRequestItems;        // --max-request-items: items in one variable request
     std::optional<int> MaxRequestControllers;  // --max-request-controllers: controllers in one request
+    std::optional<bool> LogToFile;         // the stored switch of the log (no option of its own: --log sets it)
 };
 
 // Whether arg (without an "=value" part) is one of these options.
@@ -37,8 +39,9 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
 
 class TRegistry;
 
-// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text), ReadOnly
-// (integer, non-zero = on) and the three bounds (integers). Throws ERegistryException ("Invalid data type for 'ReadOnly'") like every read.
+// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text), ReadOnly and
+// LogToFile (integer, non-zero = on) and the three bounds (integers). Throws ERegistryException ("Invalid
+// data type for 'ReadOnly'") like every read.
 TServiceOptions ReadServiceSettings(const TRegistry& reg);
 
 // What the options and settings come to for this run.
@@ -49,6 +52,13 @@ struct TServiceSettings {
     int ParallelControllers = kDefaultParallelControllers;
     TRequestBounds Bounds;
     std::string LogNotice;  // said once at start-up: where the log goes when the program's folder is closed
+
+    // The LogToFile to save while the log is switched on (logEnabled) or off. While --log keeps the log on,
+    // the stored setting is saved unchanged; once the log is switched off (the setup dialog), the switch is
+    // the user's again and is saved as it stands.
+    bool LogToFileToSave(bool logEnabled);
+    bool LogOnForThisRun = false;   // --log switched the log on
+    bool StoredLogToFile = false;   // the setting's value then
 };
 
 // Combines the command line (first) with the stored settings and the defaults for a program in
