@@ -405,5 +405,6 @@ if [ -s "$tmp/streams.txt" ]; then
   sed 's/^/  /' "$tmp/streams.txt"
   echo
 fi
+[ -x "$root/bench/controllers.sh" ] && { echo "bench/controllers.sh:"; "$root/bench/controllers.sh" "$(dirname "$bin")" 2>&1 | sed 's/^/  /' || true; echo; }
 echo "Release build, loopback in a network namespace of its own; $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" \
   "at the end; $((SECONDS - started)) s."

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <iostream>
+#include <utility>
 
 #include "log/uLog.h"
 #include "net/uEthernetUtils.h"
@@ -88,28 +89,41 @@ void TfmMain::FormCreate() {
     RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSettingsKey, SettingsFlat());
     RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat());
     RemoveInterruptedAlcCacheWrites();
-    fZeltoServer = fFactory ? fFactory(*this) : nullptr;
-    // Lock is a member and exists from construction on, before the listener can call the handler.
+    std::string settingsError;
     try {
         LoadSettings();
         fSettingsLoaded = true;
     } catch (const std::exception& e) {
+        settingsError = e.what();
+    }
+    // Made after the settings it reads (the defaults when they cannot be read).
+    {
+        std::shared_ptr<IRequestService> service = fFactory ? fFactory(*this) : nullptr;
+        std::lock_guard<std::mutex> lock(fServiceLock);
+        fZeltoServer = std::move(service);
+    }
+    if (!fSettingsLoaded) {
         // The rest of start-up is skipped: the program runs on without a listener.
-        ShowMessage(e.what());
+        ShowMessage(settingsError);
         return;
     }
     if (OnNotice && !fService.LogNotice.empty()) OnNotice(fService.LogNotice);
     if (!OnNotice && !fService.LogNotice.empty()) std::cerr << fService.LogNotice << std::endl;
-    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkAdapterInUse());
+    if (const auto service = Service()) service->SetEthernetAdapter(QLinkAdapterInUse());
     fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
-    // The streams read like a variable request: under the request lock, on the service in place then.
+    // The streams read like a variable request that only reads and is not counted, on the service in
+    // place then.
     fWebClients = std::make_unique<TWebClients>(
         fOptions.AllowOriginOverride.value_or(fAllowOrigin),
         StreamIntervalOf(fOptions.StreamIntervalOverride.value_or(fStreamInterval)), [this](const std::string& q) {
-            std::lock_guard<std::mutex> lock(Lock);
-            if (!fZeltoServer) return TVarResults{};
-            fZeltoServer->SetPassword(QLinkPassword());
-            return fZeltoServer->ReadResults(q, false);
+            const auto service = Service();
+            if (!service) return TVarResults{};
+            TVarQuery query;
+            query.Params = q;
+            query.Password = QLinkPassword();
+            query.ReadOnly = true;
+            query.Counted = false;
+            return service->ReadResults(query).Results;
         });
     IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
     try {
@@ -135,7 +149,11 @@ void TfmMain::FormDestroy() {
     }
     if (fWebClients) fWebClients->Stop();  // every stream ends cleanly before the listener stops
     IdHTTPServer1.Stop();  // no request is in the handler once this returns
-    fZeltoServer.reset();
+    std::shared_ptr<IRequestService> old;
+    {
+        std::lock_guard<std::mutex> lock(fServiceLock);
+        old = std::move(fZeltoServer);
+    }
 }
 
 void TfmMain::LoadSettings() {
@@ -229,9 +247,6 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         return;
     }
     if (fWebClients) fWebClients->AddOriginHeaders(ARequestInfo, AResponseInfo);
-    // The request lock guards the request service only: files and logins are counted and served at once.
-    std::unique_lock<std::mutex> lock(Lock, std::defer_lock);
-    if (IsVariableRequest(ARequestInfo.Params)) lock.lock();
     CountRequest(ARequestInfo);
     const std::string& params = ARequestInfo.Params;
     if (params.empty()) {
@@ -249,18 +264,27 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         AResponseInfo.ContentText = "1";  // every login is accepted
     } else {
         MyLog.AddLog("HTTP request from " + ARequestInfo.ClientIp + ": " + params);
-        if (!fZeltoServer) {
+        const std::shared_ptr<IRequestService> service = Service();  // held until the answer is made
+        if (!service) {
             AResponseInfo.ResponseNo = 503;
             AResponseInfo.ContentType = "text/plain";
             AResponseInfo.ContentText = "Request service not available";
             return;
         }
-        fZeltoServer->SetPassword(QLinkPassword());  // a password changed meanwhile applies from now on
+        // The request as a value: a password changed meanwhile applies from now on; HEAD answers what the
+        // same GET would read and never writes.
+        TVarQuery query;
+        query.Params = params;
+        query.Password = QLinkPassword();
+        query.ReadOnly = fReadOnly || ARequestInfo.Command == "HEAD";
+        query.GoneFlag = ARequestInfo.GoneFlag;
         if (fWebClients) {
-            fWebClients->AnswerVariables(ARequestInfo, AResponseInfo, *fZeltoServer);
+            fWebClients->AnswerVariables(ARequestInfo, AResponseInfo, *service, query);
         } else {
+            const TVarAnswer answer = service->ReadVars(query);
+            if (AnswerRefusedOrDropped(answer, AResponseInfo)) return;
             AResponseInfo.ContentType = "text/xml";
-            AResponseInfo.ContentText = fZeltoServer->ReadVars(params);
+            AResponseInfo.ContentText = answer.Document;
         }
     }
 }
@@ -287,14 +311,33 @@ std::string TfmMain::RestartListener(uint16_t port) {
 }
 
 void TfmMain::ReplaceZeltoServer() {
-    std::lock_guard<std::mutex> lock(Lock);
-    fZeltoServer.reset();  // the old proxies close their sockets before the new service opens any
     {
         std::lock_guard<std::mutex> fields(fFieldsMutex);
         fAdapterOverride.reset();  // from now on the service runs on the stored adapter
     }
-    fZeltoServer = fFactory ? fFactory(*this) : nullptr;
-    if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkNetworkAdapter());
+    // Made whole before any request sees it; nothing here waits for a request or a controller.
+    std::shared_ptr<IRequestService> fresh = fFactory ? fFactory(*this) : nullptr;
+    if (fresh) fresh->SetEthernetAdapter(QLinkNetworkAdapter());
+    std::shared_ptr<IRequestService> old;
+    {
+        std::lock_guard<std::mutex> lock(fServiceLock);
+        old = std::exchange(fZeltoServer, std::move(fresh));
+    }
+    // old ends here when no request holds it (it has nothing to wait for then), else with its last request.
+}
+
+std::shared_ptr<IRequestService> TfmMain::Service() const {
+    std::lock_guard<std::mutex> lock(fServiceLock);
+    return fZeltoServer;
+}
+
+std::array<std::optional<TControllerStatus>, 3> TfmMain::LastAccessList() const {
+    const auto service = Service();
+    return service ? service->LastAccessList() : std::array<std::optional<TControllerStatus>, 3>{};
+}
+
+TRequestServiceSettings TfmMain::ServiceSettings() const {
+    return TRequestServiceSettings{fService.ParallelControllers, fService.Bounds};
 }
 
 TRequestStatus TfmMain::RequestStatus() const {

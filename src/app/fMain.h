@@ -71,7 +71,8 @@ public:
     // Writes the geometry and the settings. Throws ERegistryException when they cannot be written.
     void SaveSettings();
 
-    // The request handler, called by the listener on a worker thread; variable requests one at a time.
+    // The request handler, called by the listener on worker threads, many at once: a variable request waits
+    // only for the controllers it names.
     void IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THttpResponseInfo& AResponseInfo);
 
     // Shows a message to the user (a message box in the window, stderr headless).
@@ -84,6 +85,7 @@ public:
     TDateTime ServerStartedAt() const override { return fServerStartedAt; }
     int32_t ReqCount() const override { return fReqCount; }
     bool ReadOnly() const override { return fReadOnly; }
+    TRequestServiceSettings ServiceSettings() const override;
 
     TRequestStatus RequestStatus() const;
     std::string Caption() const { return fCaption; }
@@ -93,13 +95,18 @@ public:
     // Stops the listener and opens it on port. Returns the error text ("" when it opened); without success
     // the program runs on without a listener.
     std::string RestartListener(uint16_t port);
-    // Frees the request service with its controller proxies and creates a new one on QLinkNetworkAdapter;
-    // an --adapter of this run ends here. Takes the request lock, so a request in progress finishes first and
-    // none sees the service half-made.
+    // Creates a new request service on QLinkNetworkAdapter and puts it in the place of the old one; an
+    // --adapter of this run ends here. Never waits for a request: requests in progress finish on the old
+    // service, which is freed (with its proxies) when the last of them ends; new requests get the new one,
+    // made whole before it is shown to them.
     void ReplaceZeltoServer();
     const std::string& ListenerError() const { return fListenerError; }
     bool SettingsLoaded() const { return fSettingsLoaded; }
-    IRequestService* ZeltoServer() const { return fZeltoServer.get(); }
+    IRequestService* ZeltoServer() const { return Service().get(); }
+    // The request service in place now, held for as long as the caller keeps it.
+    std::shared_ptr<IRequestService> Service() const;
+    // Copies of the controllers of the latest variable request, for the status display.
+    std::array<std::optional<TControllerStatus>, 3> LastAccessList() const;
 
     // Settings as stored (the command-line overrides do not change them).
     std::string QLinkPassword() const;
@@ -134,7 +141,7 @@ private:
     TServiceSettings fService;  // set by LoadSettings, before the listener starts
     std::atomic<bool> fReadOnly{false};
 
-    std::mutex Lock;  // guards the request service: one variable request at a time
+    mutable std::mutex fServiceLock;  // guards the pointer fZeltoServer only, never a request
     bool fTimerRunning = false;
     std::atomic<TDateTime> fServerStartedAt{0};
     std::atomic<int32_t> fReqCount{0};
@@ -152,7 +159,7 @@ private:
     std::string fListenerError;
     bool fCreated = false;
     bool fSettingsLoaded = false;
-    std::unique_ptr<IRequestService> fZeltoServer;
+    std::shared_ptr<IRequestService> fZeltoServer;
     std::unique_ptr<TWebClients> fWebClients;  // stopped before the service it reads is freed
     THttpListener IdHTTPServer1;  // declared last: stopped before the fields it serves are gone
 };

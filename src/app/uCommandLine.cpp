@@ -71,7 +71,8 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
 std::string UsageText() {
     return "Usage: ZeltoHttpServer [--headless] [--port N] [--adapter ID] [--screenshot DIR] [--help] [--version]\n"
            "                       [--www DIR] [--log FILE] [--config DIR] [--allow LIST] [--read-only] [--bind ADDRESS]\n"
-           "                       [--allow-origin LIST] [--stream-interval MS]\n"
+           "                       [--allow-origin LIST] [--stream-interval MS] [--parallel-controllers N]\n"
+           "                       [--max-request-items N] [--max-request-controllers N]\n"
            "\n"
            "Serves the variables of Zelto controllers on the local network over HTTP.\n"
            "\n"

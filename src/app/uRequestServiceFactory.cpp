@@ -6,25 +6,25 @@ namespace zelto {
 
 namespace {
 
+TZeltoServerHost HostOf(const IMainWindowState& window) {
+    TZeltoServerHost host;
+    host.ServerStartedAt = [&window] { return window.ServerStartedAt(); };
+    host.ReqCount = [&window] { return window.ReqCount(); };
+    const TRequestServiceSettings settings = window.ServiceSettings();
+    host.ParallelControllers = settings.ParallelControllers;
+    host.Bounds = settings.Bounds;
+    return host;
+}
+
 // TZeltoServer behind the window's seam, answering in XML.
 class TZeltoRequestService : public IRequestService {
 public:
-    explicit TZeltoRequestService(const IMainWindowState& window)
-        : fServer(TZeltoServerHost{[&window] { return window.ServerStartedAt(); },
-                                   [&window] { return window.ReqCount(); }, {}}),
-          fWindow(window) {
+    explicit TZeltoRequestService(const IMainWindowState& window) : fServer(HostOf(window)) {
         fServer.SetOutputType(iotXML);
     }
 
-    void SetPassword(const std::string& Password) override { fServer.SetPassword(Password); }
-    std::string ReadVars(const std::string& InputStr) override {
-        fServer.SetReadOnly(fWindow.ReadOnly());
-        return fServer.ReadVars(InputStr);
-    }
-    TVarResults ReadResults(const std::string& InputStr, bool Counted) override {
-        fServer.SetReadOnly(fWindow.ReadOnly());
-        return fServer.ReadResults(InputStr, Counted);
-    }
+    TVarAnswer ReadVars(const TVarQuery& Query) override { return fServer.ReadVars(Query); }
+    TVarAnswer ReadResults(const TVarQuery& Query) override { return fServer.ReadResults(Query); }
     void SetEthernetAdapter(const std::string& EthernetAdapterID) override {
         fServer.SetEthernetAdapter(EthernetAdapterID);
     }
@@ -34,7 +34,6 @@ public:
 
 private:
     TZeltoServer fServer;
-    const IMainWindowState& fWindow;
 };
 
 }  // namespace

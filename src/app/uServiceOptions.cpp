@@ -9,7 +9,32 @@
 
 namespace zelto {
 
+namespace {
+
+// The bounds: option, setting and the field of the options, with the largest value that makes sense.
+struct TBoundOption {
+    const char* Option;
+    const char* Setting;
+    std::optional<int> TServiceOptions::*Field;
+    int Max;
+};
+constexpr TBoundOption kBoundOptions[] = {
+    {"--parallel-controllers", "ParallelControllers", &TServiceOptions::ParallelControllers, 1024},
+    {"--max-request-items", "MaxRequestItems", &TServiceOptions::MaxRequestItems, 1000000},
+    {"--max-request-controllers", "MaxRequestControllers", &TServiceOptions::MaxRequestControllers, kMaxControllerRecords},
+};
+
+bool ParseBound(const std::string& text, int max, int& value) {
+    if (text.empty() || text.size() > 7 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoi(text);
+    return value >= 1 && value <= max;
+}
+
+}  // namespace
+
 bool IsServiceOption(const std::string& arg) {
+    for (const auto& b : kBoundOptions)
+        if (arg == b.Option) return true;
     return arg == "--www" || arg == "--log" || arg == "--config" || arg == "--allow" || arg == "--read-only" ||
            arg == "--bind";
 }
@@ -23,6 +48,14 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
     }
     const auto v = value();
     if (!v) return {};  // value() has said what is missing
+    for (const auto& b : kBoundOptions) {
+        if (arg != b.Option) continue;
+        int n = 0;
+        if (!ParseBound(*v, b.Max, n))
+            return arg + " needs a number from 1 to " + std::to_string(b.Max) + ", not '" + *v + "'";
+        options.*b.Field = n;
+        return {};
+    }
     if (arg == "--www") {
         std::error_code ec;
         if (!std::filesystem::is_directory(*v, ec)) return "--www needs a folder, and '" + *v + "' is none";
@@ -52,6 +85,8 @@ TServiceOptions ReadServiceSettings(const TRegistry& reg) {
     if (reg.ValueExists("AllowFrom")) s.AllowFrom = reg.ReadString("AllowFrom");
     if (reg.ValueExists("ReadOnly")) s.ReadOnly = reg.ReadBool("ReadOnly");
     if (reg.ValueExists("LogToFile")) s.LogToFile = reg.ReadBool("LogToFile");
+    for (const auto& b : kBoundOptions)
+        if (reg.ValueExists(b.Setting)) s.*b.Field = reg.ReadInteger(b.Setting);
     return s;
 }
 
@@ -81,6 +116,18 @@ TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, cons
         if (!why.empty()) throw ERegistryException("Invalid value for 'AllowFrom': " + why);
     }
     s.ReadOnly = commandLine.ReadOnly || stored.ReadOnly;
+    int* bounds[] = {&s.ParallelControllers, &s.Bounds.MaxItems, &s.Bounds.MaxControllers};
+    for (std::size_t i = 0; i < std::size(kBoundOptions); ++i) {
+        const TBoundOption& b = kBoundOptions[i];
+        if ((commandLine.*b.Field).has_value()) {
+            *bounds[i] = *(commandLine.*b.Field);
+        } else if (const auto& v = stored.*b.Field) {
+            if (*v < 1 || *v > b.Max)
+                throw ERegistryException(std::string("Invalid value for '") + b.Setting + "': a number from 1 to " +
+                                         std::to_string(b.Max) + " expected");
+            *bounds[i] = *v;
+        }
+    }
 
     const std::optional<std::string>& log =
         commandLine.LogFile ? commandLine.LogFile : (stored.LogFile && !stored.LogFile->empty() ? stored.LogFile : std::nullopt);
@@ -114,7 +161,13 @@ std::string ServiceUsageText() {
            "                 (setting AllowFrom); others get 403\n"
            "  --read-only    never write controller variables; write values in requests are only read\n"
            "                 (setting ReadOnly=1)\n"
-           "  --bind ADDRESS listen on this local address only (default: every IPv4 address)\n";
+           "  --bind ADDRESS listen on this local address only (default: every IPv4 address)\n"
+           "  --parallel-controllers N  at most N controller exchanges at once in the whole server (setting\n"
+           "                 ParallelControllers; default 16; 1 for a Q-link network that takes one at a time)\n"
+           "  --max-request-items N  at most N items in one variable request (setting MaxRequestItems;\n"
+           "                 default 1000); more get 400\n"
+           "  --max-request-controllers N  at most N controllers in one variable request (setting\n"
+           "                 MaxRequestControllers; default 64); more get 400\n";
 }
 
 }  // namespace zelto

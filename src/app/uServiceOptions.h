@@ -1,13 +1,17 @@
 #pragma once
 // The options that place the program's files and restrict its clients, for services and installations:
-// --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS. Each applies to this run
-// only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly); --log also
-// switches the log on for its run, whatever LogToFile says, without changing that setting.
+// --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS, and the bounds of the
+// controller work: --parallel-controllers N, --max-request-items N, --max-request-controllers N. Each
+// applies to this run only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom,
+// ReadOnly, ParallelControllers, MaxRequestItems, MaxRequestControllers); --log also switches the log on
+// for its run, whatever LogToFile says, without changing that setting.
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "app/uAccessRules.h"
+#include "web/uControllerService.h"
+#include "web/uVarRequest.h"
 
 namespace zelto {
 
@@ -18,6 +22,9 @@ struct TServiceOptions {
     std::optional<std::string> AllowFrom;  // --allow: addresses and networks that may send requests
     bool ReadOnly = false;                 // --read-only: write values in requests are not sent
     std::optional<std::string> Bind;       // --bind: the one local address to listen on
+    std::optional<int> ParallelControllers;    // --parallel-controllers: exchanges at once in the server
+    std::optional<int> MaxRequestItems;        // --max-request-items: items in one variable request
+    std::optional<int> MaxRequestControllers;  // --max-request-controllers: controllers in one request
     std::optional<bool> LogToFile;         // the stored switch of the log (no option of its own: --log sets it)
 };
 
@@ -33,8 +40,8 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
 class TRegistry;
 
 // The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text), ReadOnly and
-// LogToFile (integer, non-zero = on). Throws ERegistryException ("Invalid data type for 'ReadOnly'") like
-// every read.
+// LogToFile (integer, non-zero = on) and the three bounds (integers). Throws ERegistryException ("Invalid
+// data type for 'ReadOnly'") like every read.
 TServiceOptions ReadServiceSettings(const TRegistry& reg);
 
 // What the options and settings come to for this run.
@@ -42,6 +49,8 @@ struct TServiceSettings {
     std::string WebRoot;
     TAccessList Access;
     bool ReadOnly = false;
+    int ParallelControllers = kDefaultParallelControllers;
+    TRequestBounds Bounds;
     std::string LogNotice;  // said once at start-up: where the log goes when the program's folder is closed
 
     // The LogToFile to save while the log is switched on (logEnabled) or off. While --log keeps the log on,
@@ -54,7 +63,7 @@ struct TServiceSettings {
 
 // Combines the command line (first) with the stored settings and the defaults for a program in
 // programDir, and points the log (MyLog) at its file. Throws ERegistryException for a stored value that
-// cannot be used (a WebRoot that is no folder, an AllowFrom with a bad entry).
+// cannot be used (a WebRoot that is no folder, an AllowFrom with a bad entry, a bound below 1).
 TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, const TServiceOptions& stored,
                                         const std::string& programDir);
 

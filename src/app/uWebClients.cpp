@@ -18,6 +18,15 @@ void Refuse(THttpResponseInfo& Response, int Status, const std::string& Text) {
 
 }  // namespace
 
+bool AnswerRefusedOrDropped(const TVarAnswer& Answer, THttpResponseInfo& Response) {
+    switch (Answer.Outcome) {
+        case TVarOutcome::Answered: return false;
+        case TVarOutcome::Refused: Refuse(Response, 400, Answer.Refusal); return true;
+        case TVarOutcome::Dropped: Refuse(Response, 503, "The client has left."); return true;
+    }
+    return false;
+}
+
 std::chrono::milliseconds StreamIntervalOf(int Value) {
     return std::chrono::milliseconds(std::clamp(Value, kMinStreamInterval, kMaxStreamInterval));
 }
@@ -45,21 +54,44 @@ void TWebClients::AddOriginHeaders(const THttpRequestInfo& Request, THttpRespons
 }
 
 void TWebClients::AnswerVariables(const THttpRequestInfo& Request, THttpResponseInfo& Response,
-                                  IRequestService& Service) {
+                                  IRequestService& Service, const TVarQuery& Query) {
     switch (ChooseAnswerFormat(Request.Header("Accept"))) {
-        case TAnswerFormat::Xml:
+        case TAnswerFormat::Xml: {
+            const TVarAnswer answer = Service.ReadVars(Query);
+            if (AnswerRefusedOrDropped(answer, Response)) return;
             Response.ContentType = "text/xml";
-            Response.ContentText = Service.ReadVars(Request.Params);
+            Response.ContentText = answer.Document;
             return;
-        case TAnswerFormat::Json:
+        }
+        case TAnswerFormat::Json: {
+            const TVarAnswer answer = Service.ReadResults(Query);
+            if (AnswerRefusedOrDropped(answer, Response)) return;
             Response.ContentType = "application/json; charset=utf-8";
-            Response.ContentText = JsonVarsDocument(Service.ReadResults(Request.Params, true));
+            Response.ContentText = JsonVarsDocument(answer.Results);
             return;
-        case TAnswerFormat::EventStream: OpenStream(Request, Response, Service); return;
+        }
+        case TAnswerFormat::EventStream: OpenStream(Request, Response, Service, Query); return;
     }
 }
 
-void TWebClients::OpenStream(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service) {
+bool TWebClients::TakeClientPlace(const std::string& ClientIp, const std::shared_ptr<THttpStream>& Stream) {
+    std::lock_guard<std::mutex> lock(fClientsLock);
+    // Ended streams leave the count here, and clients without streams leave the table.
+    for (auto client = fClientStreams.begin(); client != fClientStreams.end();) {
+        std::erase_if(client->second, [](const std::weak_ptr<THttpStream>& w) {
+            const auto s = w.lock();
+            return !s || s->Closed();
+        });
+        client = client->second.empty() ? fClientStreams.erase(client) : std::next(client);
+    }
+    auto& streams = fClientStreams[ClientIp];
+    if (streams.size() >= kMaxStreamsPerClient) return false;
+    streams.push_back(Stream);
+    return true;
+}
+
+void TWebClients::OpenStream(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service,
+                             const TVarQuery& Query) {
     const auto items = SplitRequestItems(Request.Params);
     if (std::any_of(items.begin(), items.end(), [](const std::string& i) { return i.find('=') != std::string::npos; }))
         return Refuse(Response, 400, "A stream only reads: send writes as ordinary requests.");
@@ -68,14 +100,26 @@ void TWebClients::OpenStream(const THttpRequestInfo& Request, THttpResponseInfo&
         return;
     }
     if (!fHub.HasRoom()) return Refuse(Response, 503, "Too many streams are open; try again later.");
-    // The first event carries every entry; reading it counts like an ordinary variable request.
-    const TVarResults first = Service.ReadResults(Request.Params, true);
     auto stream = std::make_shared<THttpStream>();
-    switch (fHub.Open(stream, Request.Params, first)) {
+    if (!TakeClientPlace(Request.ClientIp, stream))
+        return Refuse(Response, 429, "Too many streams from one client: at most " + std::to_string(kMaxStreamsPerClient) + ".");
+    // A stream that does not open gives its client's place back.
+    struct TGiveBack {
+        std::shared_ptr<THttpStream>& s;
+        bool opened = false;
+        ~TGiveBack() {
+            if (!opened && s) s->Close();
+        }
+    } giveBack{stream};
+    // The first event carries every entry; reading it counts like an ordinary variable request.
+    const TVarAnswer first = Service.ReadResults(Query);
+    if (AnswerRefusedOrDropped(first, Response)) return;
+    switch (fHub.Open(stream, Request.Params, first.Results)) {
         case TStreamHub::TOpenResult::Opened:
             Response.ContentType = "text/event-stream; charset=utf-8";
             Response.ExtraHeaders.emplace_back("Cache-Control", "no-cache");
             Response.ExtraHeaders.emplace_back("X-Accel-Buffering", "no");
+            giveBack.opened = true;
             Response.Stream = std::move(stream);
             return;
         case TStreamHub::TOpenResult::Full: return Refuse(Response, 503, "Too many streams are open; try again later.");

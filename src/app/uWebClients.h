@@ -4,11 +4,14 @@
 // and live streams of values (Server-Sent Events) fed by one stream hub.
 //
 // Threads: the request handler calls AnswerOptions, AddOriginHeaders and AnswerVariables on the
-// listener's worker threads; AnswerVariables runs under the request lock like every variable request.
+// listener's worker threads, many at once; the streams of each client are counted under a small lock.
 // Stop runs on the thread that shuts the program down.
 #include <chrono>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "app/uRequestService.h"
 #include "platform/uHttpListener.h"
@@ -21,13 +24,18 @@ inline constexpr int kDefaultStreamInterval = 250;  // ms
 inline constexpr int kMinStreamInterval = 20;
 inline constexpr int kMaxStreamInterval = 60000;
 inline constexpr std::size_t kMaxStreams = 256;
+inline constexpr std::size_t kMaxStreamsPerClient = 16;
+
+// Writes the service's answer to a variable request: the document or entries as the caller set them up,
+// 400 with the reason for a refused request, 503 for one whose client left.
+bool AnswerRefusedOrDropped(const TVarAnswer& Answer, THttpResponseInfo& Response);
 
 // The StreamInterval setting brought into its range.
 std::chrono::milliseconds StreamIntervalOf(int Value);
 
 class TWebClients {
 public:
-    // StreamReader reads a query for the streams (it takes the request lock itself).
+    // StreamReader reads a query for the streams (through the request service, like any request).
     TWebClients(const std::string& AllowOrigin, std::chrono::milliseconds StreamInterval,
                 TStreamHub::TReader StreamReader);
     ~TWebClients();  // Stop
@@ -40,8 +48,10 @@ public:
     // Adds the cross-origin headers to an answer.
     void AddOriginHeaders(const THttpRequestInfo& Request, THttpResponseInfo& Response) const;
     // A variable request in the form its Accept header asks for: the XML document, the JSON answer, or a
-    // live stream (refused with 400 when it writes, 503 when the streams are full).
-    void AnswerVariables(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service);
+    // live stream (refused with 400 when it writes, 429 when its client has 16 open, 503 when the streams
+    // are full). Query is the request as the service runs it.
+    void AnswerVariables(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service,
+                         const TVarQuery& Query);
     // Ends every stream cleanly and the hub's reader.
     void Stop();
 
@@ -49,9 +59,14 @@ public:
     std::size_t StreamCount() const { return fHub.Count(); }
 
 private:
-    void OpenStream(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service);
+    void OpenStream(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service,
+                    const TVarQuery& Query);
+    // Counts Stream among its client's open streams; false when the client has its most open already.
+    bool TakeClientPlace(const std::string& ClientIp, const std::shared_ptr<THttpStream>& Stream);
 
     TCrossOrigin fCrossOrigin;
+    std::mutex fClientsLock;
+    std::map<std::string, std::vector<std::weak_ptr<THttpStream>>> fClientStreams;
     TStreamHub fHub;
 };
 

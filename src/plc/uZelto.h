@@ -4,10 +4,11 @@
 // variables a request names, and keeps the controller's ALC with its cache file; and the owning list of
 // proxies.
 //
-// Threads: one thread at a time works with a proxy (Read, ReadALC, AllocationFile, the socket): the request
-// service reads the proxies of one request side by side, each on a thread of its own, and hands a proxy
-// from thread to thread only under a lock. The communicator takes answers in under a lock of its own.
-// The status display reads copies that the request service takes (uZeltoIntf), partly from OnPingResult.
+// Threads: one thread at a time works with a proxy (Read, ReadALC, AllocationFile, the socket): the
+// controller service (uControllerService) lets a request work with a proxy only in that controller's turn,
+// and the proxies of different controllers run side by side. RequestCount and LastRequestTimestamp change
+// under the service's small lock. The communicator takes answers in under a lock of its own. The status
+// display reads copies that the service takes, partly from OnPingResult.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -134,7 +135,7 @@ private:
     std::unique_ptr<TCommunicator> fComm;
 };
 
-// The proxies of the request service, owned, in order of creation.
+// An owning list of proxies in order of creation.
 class TZeltoList {
 public:
     TZeltoList() = default;

@@ -50,6 +50,11 @@ void TSocketBudget::Release(TZelto& P) {
     fChanged.notify_all();
 }
 
+void TSocketBudget::Forget(TZelto& P) {
+    std::lock_guard<std::mutex> lock(fLock);
+    fOpen.erase(&P);
+}
+
 int TSocketBudget::OpenCount() const {
     std::lock_guard<std::mutex> lock(fLock);
     return static_cast<int>(fOpen.size());

@@ -34,6 +34,8 @@ public:
     void Acquire(TZelto& P);
     // After it talked: the proxy is free again, used now; its socket closes after the idle time unused.
     void Release(TZelto& P);
+    // Before a proxy that is not held is freed: the budget no longer counts it.
+    void Forget(TZelto& P);
     // Sockets counted open (those of held proxies included).
     int OpenCount() const;
     // Ends the closing thread and forgets every proxy; the sockets stay as they are (their proxies close

@@ -6,11 +6,11 @@
 // last event. A stream that has nothing new for KeepAlive gets a comment line, so that idle proxies keep
 // the connection. A stream whose client does not read is dropped by its own bound (THttpStream).
 // A controller that fails (no answer, no program, not running) is read less often, doubling the wait up
-// to kMaxBackOff, so that a page watching a switched-off controller does not hold the request lock for
-// its time-outs round after round.
+// to kMaxBackOff, so that a page watching a switched-off controller does not cost a time-out every round.
 //
 // Threads: Open, Count, HasRoom and Stop may be called from any thread. The reader function runs on the
-// hub's one thread, never while the hub's own lock is held, so it may take the request lock.
+// hub's one thread, never while the hub's own lock is held: it submits its reading to the controller
+// service like any request (and waits, like one, only for the controllers it names).
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>

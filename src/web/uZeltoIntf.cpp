@@ -1,4 +1,5 @@
-// The request side of TZeltoServer: the query parser, the system variables and the response documents.
+// The request side of TZeltoServer: one request from its query to its answer, the system variables and the
+// response documents.
 #include "web/uZeltoIntf.h"
 
 #include <cmath>
@@ -15,34 +16,7 @@ namespace {
 constexpr const char* kXmlDeclaration = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>";
 constexpr double kMsPerDay = 86400000.0;
 
-// Copy(s, start, count) of a text that may be shorter: the part that exists.
-std::string Part(const std::string& s, std::size_t start, std::size_t count = std::string::npos) {
-    if (start >= s.size()) return {};
-    return s.substr(start, count);
-}
-
-bool StartsWithC(const std::string& s) { return !s.empty() && (s[0] == 'c' || s[0] == 'C'); }
-
-bool NamesSystemVar(const std::string& s) { return s.find(".sys.") != std::string::npos || s.starts_with("sys."); }
-
 }  // namespace
-
-std::vector<std::string> SplitRequestItems(const std::string& InputStr) {
-    std::vector<std::string> items;
-    std::size_t pos = 0;
-    while (pos < InputStr.size()) {
-        const std::size_t amp = InputStr.find('&', pos);
-        if (amp == std::string::npos) {
-            items.push_back(InputStr.substr(pos));
-            break;
-        }
-        std::string item = InputStr.substr(pos, amp - pos);
-        if (!item.empty() && item.back() == '\\') item.pop_back();
-        items.push_back(std::move(item));
-        pos = amp + 1;
-    }
-    return items;
-}
 
 std::string FormatServerUptime(TDateTime NowValue, TDateTime StartedAt, const TFormatSettings& fs) {
     const long long ms = std::llabs(std::llround((NowValue - StartedAt) * kMsPerDay));
@@ -53,60 +27,34 @@ std::string FormatServerUptime(TDateTime NowValue, TDateTime StartedAt, const TF
            TwoDigits(static_cast<int>(secondsOfDay % 60));
 }
 
-TZeltoServer::~TZeltoServer() {
-    fSockets.Stop();
-    LastAccessList = {};
-    fZeltoList.Clear();
-}
+TZeltoServer::~TZeltoServer() = default;
 
-std::string TZeltoServer::ReadVars(const std::string& InputStr) {
-    fStatus = ccsBusy;
-    struct TReady {
-        TCCSStatus& s;
-        ~TReady() { s = ccsReady; }
-    } ready{fStatus};
-    if (ParseRequest(InputStr)) ReadPass(false);
-    return BuildResponse();
-}
+TVarAnswer TZeltoServer::ReadVars(const TVarQuery& Query) { return Answer(Query, true); }
 
-// Cuts the query into items at "&" and sorts each into a request variable, a system-variable name, or
-// nothing. Positions of "." are taken before the value part is cut off, so a "." in the value counts.
-bool TZeltoServer::ParseRequest(const std::string& InputStr) {
-    if (fCounting) ResetAccessList();
-    bool result = false;
-    fGadgetVarList.Clear();
-    fSystemVarList.clear();
-    for (std::string& item : SplitRequestItems(InputStr)) {
-        const std::size_t dot = item.find('.');
-        if (item.empty() || dot == std::string::npos) {
-            fSystemVarList.push_back(item);
-            continue;
-        }
-        std::string value = CutWriteValue(item);
-        if (fReadOnly) value.clear();  // read, as a value the type refuses
-        const bool isSys = NamesSystemVar(item);
-        if (!StartsWithC(item)) {
-            fSystemVarList.push_back(item);
-            continue;
-        }
-        int32_t nad = 0;
-        if (dot < 1 || !TryParseWholeNumber(Part(item, 1, dot - 1), nad)) continue;  // dropped
-        std::string name = Part(item, dot + 1);
-        int32_t index = 0;
-        CutArrayIndex(name, index);
-        TZelto* proxy = BindItemToZelto(nad);
-        if (!isSys)
-            fGadgetVarList.Add(std::make_unique<TGadgetVar>(item, name, nad, index, value));
-        else
-            fSystemVarList.push_back(item);
-        result = true;
-        if (fCounting) EnterAccessList(proxy);
+TVarAnswer TZeltoServer::ReadResults(const TVarQuery& Query) { return Answer(Query, false); }
+
+TVarAnswer TZeltoServer::Answer(const TVarQuery& Query, bool Document) {
+    TVarAnswer answer;
+    TVarRequest request = ParseVarRequest(Query, fHost.Bounds);
+    if (!request.Refusal.empty()) {
+        answer.Outcome = TVarOutcome::Refused;
+        answer.Refusal = request.Refusal;
+        return answer;
     }
-    if (fCounting) PublishAccessList();
-    return result;
+    TControllerService::TRequestScope scope(fControllers);
+    const TControllerRun run = fControllers.Run(request);
+    bool dropped = run.Dropped;
+    if (!dropped) answer.Results = Results(request, &run, &dropped);
+    if (dropped) {
+        answer.Outcome = TVarOutcome::Dropped;
+        answer.Results.clear();
+        return answer;
+    }
+    if (Document) answer.Document = BuildResponse(answer.Results);
+    return answer;
 }
 
-std::string TZeltoServer::BuildResponse() {
+std::string TZeltoServer::BuildResponse(const TVarResults& Results) const {
     std::string head, separator, tail;
     switch (fOutputType) {
         case iotText: separator = "&"; break;
@@ -123,7 +71,7 @@ std::string TZeltoServer::BuildResponse() {
     }
     std::string doc = head;
     bool first = true;
-    for (const TVarResult& r : Results()) {
+    for (const TVarResult& r : Results) {
         if (!first) doc += separator;
         first = false;
         doc += Entry(r);
@@ -131,27 +79,30 @@ std::string TZeltoServer::BuildResponse() {
     return doc + tail;
 }
 
-TVarResults TZeltoServer::Results() {
+TVarResults TZeltoServer::Results(const TVarRequest& R, const TControllerRun* Run, bool* Dropped) {
     TVarResults results;
-    results.reserve(static_cast<std::size_t>(fGadgetVarList.Count()) + fSystemVarList.size());
-    for (const TGadgetVar* g : fGadgetVarList)
-        if (g != nullptr) results.push_back(GadgetResult(*g));
-    for (const std::string& n : fSystemVarList) results.push_back(SystemResult(n));
-    return results;
-}
-
-TVarResults TZeltoServer::ReadResults(const std::string& InputStr, bool Counted) {
-    fStatus = ccsBusy;
-    struct TRestore {
-        TZeltoServer& s;
-        ~TRestore() {
-            s.fStatus = ccsReady;
-            s.fCounting = true;
+    results.reserve(static_cast<std::size_t>(R.Vars.Count()) + R.SysVars.size());
+    for (int i = 0; i < R.Vars.Count(); ++i) {
+        const auto at = static_cast<std::size_t>(i);
+        if (Run != nullptr && at < Run->VarResults.size() && Run->VarResults[at])
+            results.push_back(*Run->VarResults[at]);
+        else
+            results.push_back(VarResultOf(*R.Vars.Items(i), nullptr));
+    }
+    for (std::size_t i = 0; i < R.SysVars.size(); ++i) {
+        if (Run != nullptr) {
+            if (const auto alc = Run->AlcResults.find(static_cast<int>(i)); alc != Run->AlcResults.end()) {
+                results.push_back(alc->second);
+                continue;
+            }
         }
-    } restore{*this};
-    fCounting = Counted;
-    if (ParseRequest(InputStr)) ReadPass(false);
-    return Results();
+        if (R.SysVars[i] == "sys.nad_list" && R.Query.ClientGone()) {
+            if (Dropped != nullptr) *Dropped = true;  // no broadcast for a client that has left
+            return results;
+        }
+        results.push_back(SystemResult(R.SysVars[i], R.Query));
+    }
+    return results;
 }
 
 // The value as the text formats write it: numbers in the locale's general format, texts escaped.
@@ -174,28 +125,7 @@ std::string TZeltoServer::Entry(const TVarResult& r) const {
            EscapeXml(r.Description) + "</description></var>";
 }
 
-std::string TZeltoServer::FormatGadgetVar(const TGadgetVar& AVar) const { return Entry(GadgetResult(AVar)); }
-
-std::string TZeltoServer::FormatSystemVar(const std::string& N) { return Entry(SystemResult(N)); }
-
-TVarResult TZeltoServer::GadgetResult(const TGadgetVar& AVar) const {
-    TVarResult r;
-    r.Name = AVar.FullName();
-    if (const TZeltoVar* v = AVar.ZeltoVar()) {
-        r.Kind = TValueKind::Number;
-        r.Number = v->ValueFloat();
-        r.Description = v->Description();
-        return r;
-    }
-    r.Text = "?";
-    r.Error = kUnknownVariable;
-    // A controller that failed on its way to the ready state gives its own reason.
-    const TZelto* proxy = fZeltoList.GetByNAD(AVar.NAD());
-    if (proxy != nullptr && proxy->ProgramState() == psSocketInit && !proxy->ErrorS.empty()) r.Error = proxy->ErrorS;
-    return r;
-}
-
-TVarResult TZeltoServer::SystemResult(const std::string& N) {
+TVarResult TZeltoServer::SystemResult(const std::string& N, const TVarQuery& Query) {
     TVarResult r;
     r.Name = N;
     r.Kind = TValueKind::Text;
@@ -208,11 +138,11 @@ TVarResult TZeltoServer::SystemResult(const std::string& N) {
         // an empty item: empty value
     } else if (!NamesSystemVar(N)) {
         missing();
-    } else if (StartsWithC(N)) {
-        ControllerSystemVar(N, r);
+    } else if (N[0] == 'c' || N[0] == 'C') {
+        ControllerSystemVar(N, Query, r);
     } else if (N == "sys.nad_list") {
         std::vector<std::string> nads, ips;
-        ScanZeltos(nads, ips);
+        fControllers.Scan(Query, nads, ips);
         r.Kind = TValueKind::NumberList;
         r.Items = std::move(nads);
         r.Description = "List of autodetected NADs.";
@@ -239,38 +169,30 @@ TVarResult TZeltoServer::SystemResult(const std::string& N) {
     return r;
 }
 
-// A controller's system variable ("c10.sys.alc_file"). Any other name under a controller has an empty value.
-void TZeltoServer::ControllerSystemVar(const std::string& N, TVarResult& r) {
+// A controller's system variable asked outside a request's controller work ("c10.sys.alc_file" alone): the
+// ALC of a controller that has a record, loaded in its turn. Any other name under a controller has an
+// empty value.
+void TZeltoServer::ControllerSystemVar(const std::string& N, const TVarQuery& Query, TVarResult& r) {
     const std::size_t dot = N.find('.');
-    if (N.substr(dot + 1) != "sys.alc_file") return;
+    if (N.compare(dot + 1, std::string::npos, "sys.alc_file") != 0) return;
     int32_t nad = 0;
-    if (!TryParseWholeNumber(Part(N, 1, dot - 1), nad)) {
+    if (!NamesAlcFile(N, nad)) {
         r.Kind = TValueKind::Missing;
         r.Text = "?";
         r.Error = kUnknownVariable;
         return;
     }
-    if (TZelto* proxy = fZeltoList.GetByNAD(nad)) {
-        {
-            TSocketUse use(fSockets, *proxy);
-            for (const std::string& line : proxy->AllocationFile()) r.Text += line + "\r\n";
-        }
-        // Loading the ALC replaced the controller variables: no request variable may point at the old ones.
-        fGadgetVarList.ClearZeltoVarReferencesByNAD(nad);
-        if (fCounting) {
-            ++proxy->RequestCount;
-            PublishAccessList();
-        }
-    } else {
+    if (fControllers.Proxy(nad) == nullptr) {
         r.Text = "Zelto " + std::to_string(nad) + " not found";
         r.Kind = TValueKind::Missing;
         r.Error = r.Text;
+        return;
     }
-    if (r.Text.empty()) {
-        r.Text = "Alc file not found";
-        r.Kind = TValueKind::Missing;
-        r.Error = r.Text;
-    }
+    TVarQuery alone = Query;
+    alone.Params = N;
+    TVarRequest request = ParseVarRequest(alone, fHost.Bounds);
+    const TControllerRun run = fControllers.Run(request);
+    if (const auto it = run.AlcResults.find(0); it != run.AlcResults.end()) r = it->second;
 }
 
 }  // namespace zelto

@@ -18,31 +18,33 @@ public:
     struct TCall {
         std::string Password;
         std::string Query;
+        bool ReadOnly = false;
     };
 
-    void SetPassword(const std::string& Password) override {
-        std::lock_guard<std::mutex> lock(fMutex);
-        fPassword = Password;
-    }
-    std::string ReadVars(const std::string& InputStr) override {
+    TVarAnswer ReadVars(const TVarQuery& Query) override {
         {
             std::lock_guard<std::mutex> lock(fMutex);
-            fCalls.push_back({fPassword, InputStr});
+            fCalls.push_back({Query.Password, Query.Params, Query.ReadOnly});
         }
-        return Answer ? Answer(InputStr) : "<xml>" + InputStr + "</xml>";
+        TVarAnswer a;
+        a.Document = Answer ? Answer(Query.Params) : "<xml>" + Query.Params + "</xml>";
+        return a;
     }
     // One text entry per item, its value the item itself; recorded like ReadVars (uncounted readings apart).
-    TVarResults ReadResults(const std::string& InputStr, bool Counted) override {
+    TVarAnswer ReadResults(const TVarQuery& Query) override {
         {
             std::lock_guard<std::mutex> lock(fMutex);
-            (Counted ? fCalls : fUncounted).push_back({fPassword, InputStr});
+            (Query.Counted ? fCalls : fUncounted).push_back({Query.Password, Query.Params, Query.ReadOnly});
         }
         fChanged.notify_all();
-        if (Results) return Results(InputStr);
-        TVarResults out;
-        for (const std::string& item : SplitRequestItems(InputStr))
-            out.push_back(TVarResult{item, TValueKind::Text, 0, item, {}, {}, {}});
-        return out;
+        TVarAnswer a;
+        if (Results) {
+            a.Results = Results(Query.Params);
+            return a;
+        }
+        for (const std::string& item : SplitRequestItems(Query.Params))
+            a.Results.push_back(TVarResult{item, TValueKind::Text, 0, item, {}, {}, {}});
+        return a;
     }
     std::vector<TCall> Uncounted() const {
         std::lock_guard<std::mutex> lock(fMutex);
@@ -75,7 +77,6 @@ public:
 private:
     mutable std::mutex fMutex;
     std::condition_variable fChanged;
-    std::string fPassword;
     std::string fAdapter;
     bool fAdapterSet = false;
     std::vector<TCall> fCalls;

@@ -140,7 +140,8 @@ TEST_F(MainTest, OnlyAStoredOneMaximizes) {
 }
 
 TEST_F(MainTest, AValueOfTheWrongTypeStopsStartUpAndIsNotOverwritten) {
-    for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port", "StreamInterval"}) {
+    for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port", "StreamInterval",
+                             "ParallelControllers", "MaxRequestItems", "MaxRequestControllers"}) {
         const std::string stored = std::string("QLinkPassword=keep\n") + name + "=abc\n";
         WriteFileText(OwnFile(), stored);
         fMessages.clear();
@@ -521,6 +522,34 @@ TEST_F(HandlerTest, FilesAndLoginsAreServedWhileAVariableRequestWaitsForItsContr
     EXPECT_EQ(fMain->ReqCount(), 4);
 }
 
+// One client address keeps at most 16 streams open; the next gets 429, another client's stream opens, and a
+// stream that ends gives its place back.
+TEST_F(HandlerTest, StreamsOfOneClientAreBounded) {
+    const auto open = [&](const std::string& client) {
+        THttpRequestInfo rq;
+        rq.Command = "GET";
+        rq.ClientIp = client;
+        rq.Document = "/";
+        rq.Params = "c1.a";
+        rq.Headers.emplace_back("Accept", "text/event-stream");
+        THttpResponseInfo rs;
+        fMain->IdHTTPServer1CommandGet(rq, rs);
+        return rs;
+    };
+    std::vector<std::shared_ptr<THttpStream>> streams;
+    for (std::size_t i = 0; i < kMaxStreamsPerClient; ++i) {
+        THttpResponseInfo rs = open("10.0.0.7");
+        ASSERT_EQ(rs.ResponseNo, 200) << i;
+        streams.push_back(rs.Stream);
+    }
+    const THttpResponseInfo refused = open("10.0.0.7");
+    EXPECT_EQ(refused.ResponseNo, 429);
+    EXPECT_EQ(refused.ContentText, "Too many streams from one client: at most 16.");
+    EXPECT_EQ(open("10.0.0.8").ResponseNo, 200);
+    streams.back()->Close();
+    EXPECT_EQ(open("10.0.0.7").ResponseNo, 200);
+}
+
 // JSON for clients that prefer it, live streams for EventSource, and cross-origin headers and preflights
 // only where the AllowOrigin setting lets them.
 TEST_F(HandlerTest, AnswerFormatsCrossOriginAndStreams) {
@@ -556,6 +585,7 @@ TEST_F(HandlerTest, AnswerFormatsCrossOriginAndStreams) {
         {"OPTIONS", "", "", "http://page.example", 204, "", allowed},
         {"OPTIONS", "", "", "http://other.example", 405, "", {{"Vary", "Origin"}, {"Allow", "GET, HEAD, POST"}}},
         {"GET", "c1.a&c1.b=5", "text/event-stream", "", 400, "text/plain", {{"Vary", "Origin"}}},
+        {"HEAD", "c1.a=5", "", "", 200, "text/xml", {{"Vary", "Origin"}}},  // reads, never writes
         {"GET", "c1.a", "text/event-stream", "http://page.example", 200, "text/event-stream; charset=utf-8", allowed},
     };
     int32_t counted = 0;
@@ -568,6 +598,9 @@ TEST_F(HandlerTest, AnswerFormatsCrossOriginAndStreams) {
         EXPECT_EQ(H(rs.ExtraHeaders.begin(), rs.ExtraHeaders.begin() + static_cast<long>(c.headers.size())), c.headers);
         if (c.command != "OPTIONS") ++counted;
         EXPECT_EQ(fMain->ReqCount(), counted);
+        if (c.status == 200 && c.command != "OPTIONS") {
+            EXPECT_EQ(fFake->Calls().back().ReadOnly, c.command == "HEAD");
+        }
         if (c.type.starts_with("application/json")) {
             const TJson doc = TJsonReader::Parse(rs.ContentText);
             EXPECT_EQ(doc["vars"].Items.size(), SplitRequestItems(c.params).size());

@@ -41,6 +41,11 @@ TEST(CommandLine, ReadsEveryOption) {
         {{"--stream-interval", "0"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--stream-interval", "fast"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--allow-origin"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--parallel-controllers", "1", "--max-request-items=50", "--max-request-controllers", "8"},
+         false, false, false, std::nullopt, std::nullopt, false},
+        {{"--parallel-controllers", "0"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--max-request-items", "many"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--max-request-controllers", "1025"}, false, false, false, std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const TCommandLine cl = ParseCommandLine(c.args);
@@ -56,6 +61,11 @@ TEST(CommandLine, ReadsEveryOption) {
     const TCommandLine web = ParseCommandLine({"--allow-origin", "http://a.example https://b.example", "--stream-interval", "1000"});
     EXPECT_EQ(web.AllowOrigin, "http://a.example https://b.example");
     EXPECT_EQ(web.StreamInterval, 1000);
+    const TCommandLine bounds = ParseCommandLine({"--parallel-controllers=1", "--max-request-items", "50"});
+    EXPECT_EQ(bounds.Service.ParallelControllers, 1);
+    EXPECT_EQ(bounds.Service.MaxRequestItems, 50);
+    EXPECT_EQ(bounds.Service.MaxRequestControllers, std::nullopt);
+    EXPECT_EQ(ParseCommandLine({"--parallel-controllers", "0"}).Error, "--parallel-controllers needs a number from 1 to 1024, not '0'");
 }
 
 TEST(InstanceName, FileNameWithoutFolderAndBackslashesThenVersion) {

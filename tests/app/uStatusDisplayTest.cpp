@@ -196,8 +196,8 @@ TEST(StatusDisplay, PanelFollowsThePingWhileTheRequestRuns) {
     TZeltoServerHost host;
     host.SettingsRoot = std::filesystem::temp_directory_path() / "zelto-no-settings";
     TZeltoServer server(host);
-    server.ZeltoList().Add(sim.Proxy(10));
-    server.ZeltoList().Add(sim.Proxy(13, 300));  // silent: 900 ms
+    server.Controllers().AddProxy(sim.Proxy(10));
+    server.Controllers().AddProxy(sim.Proxy(13, 300));  // silent: 900 ms
     std::atomic<bool> done{false};
     std::thread request([&] {
         server.ReadVars("c10.w&c13.w");
@@ -222,5 +222,5 @@ TEST(StatusDisplay, PanelFollowsThePingWhileTheRequestRuns) {
     }
     request.join();
     EXPECT_TRUE(greenWhileAsked);
-    EXPECT_EQ(server.ZeltoList().Count(), 2);
+    EXPECT_EQ(server.Controllers().RecordCount(), 2);
 }

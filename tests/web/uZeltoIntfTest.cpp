@@ -39,8 +39,11 @@ struct TServerFixture : ::testing::Test {
 
     void SetUp() override {
         SetFormatSettings(TFormatSettings{".", ":"});
-        server = std::make_unique<TZeltoServer>(
-            TZeltoServerHost{[this] { return started; }, [this] { return reqCount; }, settings.Path});
+        TZeltoServerHost host;
+        host.ServerStartedAt = [this] { return started; };
+        host.ReqCount = [this] { return reqCount; };
+        host.SettingsRoot = settings.Path;
+        server = std::make_unique<TZeltoServer>(host);
         server->SetOutputType(iotXML);
     }
     void TearDown() override { SetNowFunction({}); }
@@ -52,10 +55,18 @@ struct TServerFixture : ::testing::Test {
         v->SetValue(value);
         vars.Add(std::move(v));
         TZeltoVar* bound = vars.Items(vars.Count() - 1);
-        server->GadgetVarList().Items(index)->SetZeltoVar(bound);
+        request.Vars.Items(index)->SetZeltoVar(bound);
         return bound;
     }
+    // Parses a request as the service does; true when an item named a controller.
+    bool Parse(const std::string& query) {
+        request = server->ParseRequest(query);
+        return !request.Named.empty();
+    }
+    // The document of the parsed request, its variables as bound.
+    std::string Document() { return server->BuildResponse(server->Results(request)); }
     TZeltoVarList vars;
+    TVarRequest request;
 };
 
 std::string Xml(const std::string& body) {
@@ -102,10 +113,10 @@ TEST_F(TServerFixture, ParseRequestSortsItems) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.query);
-        EXPECT_EQ(server->ParseRequest(c.query), c.result);
-        ASSERT_EQ(server->GadgetVarList().Count(), static_cast<int>(c.vars.size()));
+        EXPECT_EQ(Parse(c.query), c.result);
+        ASSERT_EQ(request.Vars.Count(), static_cast<int>(c.vars.size()));
         for (std::size_t i = 0; i < c.vars.size(); ++i) {
-            const TGadgetVar* g = server->GadgetVarList().Items(static_cast<int>(i));
+            const TGadgetVar* g = request.Vars.Items(static_cast<int>(i));
             EXPECT_EQ(g->FullName(), c.vars[i].full);
             EXPECT_EQ(g->Name(), c.vars[i].name);
             EXPECT_EQ(g->NAD(), c.vars[i].nad);
@@ -113,21 +124,21 @@ TEST_F(TServerFixture, ParseRequestSortsItems) {
             EXPECT_EQ(g->WriteValue(), c.vars[i].write);
             EXPECT_EQ(g->WriteReq(), !c.vars[i].write.empty());
         }
-        EXPECT_EQ(server->SystemVarList(), c.sys);
+        EXPECT_EQ(request.SysVars, c.sys);
     }
 }
 
 TEST_F(TServerFixture, FirstEdgeCaseDocument) {
     reqCount = 21;
-    ASSERT_TRUE(server->ParseRequest("c10.temp&sys.http_request_count"));
+    ASSERT_TRUE(Parse("c10.temp&sys.http_request_count"));
     Bind(0, vtReal, 21.5, "Temperature");
-    EXPECT_EQ(server->BuildResponse(),
+    EXPECT_EQ(Document(),
               Xml(Var("c10.temp", "21.5", "Temperature") + "\r\n" +
                   Var("sys.http_request_count", "21", "Total number of http requests.")));
 }
 
 TEST_F(TServerFixture, DocumentsInThreeFormats) {
-    ASSERT_TRUE(server->ParseRequest("c10.a&c10.b&sys.nope&&"));
+    ASSERT_TRUE(Parse("c10.a&c10.b&sys.nope&&"));
     Bind(0, vtInt, int32_t{-3}, "");
     const struct {
         TOutputType type;
@@ -140,23 +151,23 @@ TEST_F(TServerFixture, DocumentsInThreeFormats) {
     };
     for (const auto& c : cases) {
         server->SetOutputType(c.type);
-        EXPECT_EQ(server->BuildResponse(), c.doc) << c.type;
+        EXPECT_EQ(Document(), c.doc) << c.type;
     }
-    server->ParseRequest("sys.");  // not even an item that parses as a variable: one "?" entry
-    server->ParseRequest("");
+    Parse("sys.");  // not even an item that parses as a variable: one "?" entry
+    Parse("");
     server->SetOutputType(iotXML);
-    EXPECT_EQ(server->BuildResponse(), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<data>\r\n\r\n</data>");
+    EXPECT_EQ(Document(), "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\r\n<data>\r\n\r\n</data>");
 }
 
 TEST_F(TServerFixture, ClientTextIsEscapedInMarkup) {
-    ASSERT_TRUE(server->ParseRequest("c10.<b>&x\"&y\xC3\xA4"));
+    ASSERT_TRUE(Parse("c10.<b>&x\"&y\xC3\xA4"));
     Bind(0, vtBit, uint8_t{1}, "a<b & \xC3\xA4");
-    EXPECT_EQ(server->BuildResponse(), Xml(Var("c10.&lt;b&gt;", "1", "a&lt;b &amp; &#228;") + "\r\n" +
+    EXPECT_EQ(Document(), Xml(Var("c10.&lt;b&gt;", "1", "a&lt;b &amp; &#228;") + "\r\n" +
                                            Var("x&quot;", "?", "") + "\r\n" + Var("y&#228;", "?", "")));
     server->SetOutputType(iotHTML);
-    EXPECT_NE(server->BuildResponse().find("c10.&lt;b&gt;=1"), std::string::npos);
+    EXPECT_NE(Document().find("c10.&lt;b&gt;=1"), std::string::npos);
     server->SetOutputType(iotText);
-    EXPECT_EQ(server->BuildResponse(), "c10.<b>=1&x\"=?&y\xC3\xA4=?");
+    EXPECT_EQ(Document(), "c10.<b>=1&x\"=?&y\xC3\xA4=?");
 }
 
 TEST_F(TServerFixture, NumberTextOfValues) {
@@ -172,14 +183,14 @@ TEST_F(TServerFixture, NumberTextOfValues) {
         {vtLong, int32_t{-2147483647 - 1}, "-2147483648"},
         {vtWord, uint16_t{65535}, "65535"},
     };
-    ASSERT_TRUE(server->ParseRequest("c1.x"));
+    ASSERT_TRUE(Parse("c1.x"));
     for (const auto& c : cases) {
         Bind(0, c.typ, c.value, "");
-        EXPECT_EQ(server->BuildResponse(), Xml(Var("c1.x", c.text, ""))) << c.text;
+        EXPECT_EQ(Document(), Xml(Var("c1.x", c.text, ""))) << c.text;
     }
     SetFormatSettings(TFormatSettings{",", ":"});
     Bind(0, vtReal, 21.5, "");
-    EXPECT_EQ(server->BuildResponse(), Xml(Var("c1.x", "21,5", "")));
+    EXPECT_EQ(Document(), Xml(Var("c1.x", "21,5", "")));
 }
 
 TEST_F(TServerFixture, SystemVariables) {
@@ -215,45 +226,12 @@ TEST(ServerUptime, DaysAndTimeOfDay) {
     EXPECT_EQ(FormatServerUptime(10.0 + 1.0 / 1440, 10.0 - 400, colon), "400 days, 0:01:00");
 }
 
-TEST_F(TServerFixture, AccessListAndCounters) {
-    ASSERT_TRUE(server->ParseRequest("c1.a&c2.b&c3.c&c4.d"));
-    auto nads = [&] {
-        std::vector<int32_t> out;
-        for (TZelto* z : server->LastAccessList) out.push_back(z ? z->NAD() : -1);
-        return out;
-    };
-    EXPECT_EQ(nads(), (std::vector<int32_t>{4, 2, 3}));
-    EXPECT_EQ(server->CurrentAccessIndex, 1);
-    const auto snapshot = server->LastAccessSnapshot();
-    ASSERT_TRUE(snapshot[0] && snapshot[1] && snapshot[2]);
-    EXPECT_EQ(snapshot[0]->NAD, 4);
-    EXPECT_EQ(snapshot[2]->RequestCount, 1);
-
-    // One proxy per NAD, whatever the letter's case; every item counts.
-    ASSERT_TRUE(server->ParseRequest("c5.a&C5.b&c5.sys.alc_file"));
-    EXPECT_EQ(nads(), (std::vector<int32_t>{5, -1, -1}));
-    EXPECT_EQ(server->CurrentAccessIndex, 1);
-    EXPECT_EQ(server->ZeltoList().Count(), 5);
-    EXPECT_EQ(server->ZeltoList().GetByNAD(5)->RequestCount, 3);
-    EXPECT_FALSE(server->LastAccessSnapshot()[1].has_value());
-
-    // The counter never passes 2000000000.
-    server->ZeltoList().GetByNAD(5)->RequestCount = kMaxRequestCount - 1;
-    server->ParseRequest("c5.a&c5.a");
-    EXPECT_EQ(server->ZeltoList().GetByNAD(5)->RequestCount, 0);
-    EXPECT_EQ(server->LastAccessSnapshot()[0]->RequestCount, 0);
-
-    // A request without controller items empties the list; a dropped item does not touch it.
-    EXPECT_FALSE(server->ParseRequest("sys.server_version&cx.y"));
-    EXPECT_EQ(nads(), (std::vector<int32_t>{-1, -1, -1}));
-    EXPECT_FALSE(server->LastAccessSnapshot()[0].has_value());
-    EXPECT_EQ(server->ZeltoList().Count(), 5);
-}
-
 TEST(ZeltoServerAdapter, SiblingSettingsChooseTheAdapter) {
     TSettingsDir settings;
     settings.WriteSiblingAdapter("lo");
-    TZeltoServer chosen(TZeltoServerHost{{}, {}, settings.Path});
+    TZeltoServerHost host;
+    host.SettingsRoot = settings.Path;
+    TZeltoServer chosen(host);
     EXPECT_EQ(chosen.DefaultEthAdapter().ID(), "lo");
     EXPECT_EQ(chosen.DefaultEthAdapter().BroadcastAddress(), "127.255.255.255");
 
@@ -265,30 +243,9 @@ TEST(ZeltoServerAdapter, SiblingSettingsChooseTheAdapter) {
         EXPECT_EQ(chosen.DefaultEthAdapter().ID(), def.ID()) << id;
     }
     TSettingsDir empty;
-    TZeltoServer plain(TZeltoServerHost{{}, {}, empty.Path});
+    host.SettingsRoot = empty.Path;
+    TZeltoServer plain(host);
     EXPECT_EQ(plain.DefaultEthAdapter().ID(), def.ID());
     EXPECT_EQ(plain.OutputType(), iotText);
     EXPECT_EQ(plain.Status(), ccsReady);
-}
-
-TEST_F(TServerFixture, StatusSnapshotWhileRequestsRun) {
-    std::atomic<bool> done{false};
-    std::atomic<int> seen{0};
-    // The status display's side: copies only, whatever the requests do meanwhile.
-    std::thread display([&] {
-        while (!done) {
-            for (const auto& slot : server->LastAccessSnapshot()) {
-                if (!slot) continue;
-                EXPECT_TRUE(slot->NAD >= 1 && slot->NAD <= 4) << slot->NAD;
-                EXPECT_GE(slot->RequestCount, 1);
-                ++seen;
-            }
-        }
-    });
-    // Requests go on until the display has seen a good number of slots (bounded).
-    for (int i = 0; i < 2000 || (seen < 1000 && i < 1000000); ++i)
-        server->ParseRequest(i % 2 ? "c1.a&c2.b&c3.c" : "c4.d&sys.server_version");
-    done = true;
-    display.join();
-    EXPECT_GT(seen.load(), 0);
 }

@@ -297,7 +297,7 @@ void TfmMainWindow::UpdateStatus() {
     input.Now = Now();
     input.Request = fmMain.RequestStatus();
     input.ListenerActive = fmMain.ListenerActive();
-    if (IRequestService* service = fmMain.ZeltoServer()) input.LastAccessList = service->LastAccessList();
+    input.LastAccessList = fmMain.LastAccessList();
     zelto::UpdateStatus(fView, input);
     ShowView();
 }

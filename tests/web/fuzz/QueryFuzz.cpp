@@ -34,25 +34,41 @@ void CheckEntry(const std::string& entry) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    // Proxies are never dropped by a server: start afresh now and then so that memory stays bounded.
+    // Parsing keeps nothing in the server: one server serves every input.
     static std::unique_ptr<TZeltoServer> server;
-    static int runs = 0;
-    if (!server || ++runs % 500 == 0) {
-        server = std::make_unique<TZeltoServer>(TZeltoServerHost{{}, {}, "/nonexistent"});
+    if (!server) {
+        TZeltoServerHost host;
+        host.SettingsRoot = "/nonexistent";
+        server = std::make_unique<TZeltoServer>(host);
         server->SetOutputType(iotXML);
     }
     const std::string query(reinterpret_cast<const char*>(data), size);
-    const bool named = server->ParseRequest(query);
-    Check(named == (server->LastAccessList[0] != nullptr));
-    Check(server->CurrentAccessIndex >= 0 && server->CurrentAccessIndex < 3);
-    for (const TGadgetVar* g : server->GadgetVarList()) {
-        Check(g != nullptr && server->ZeltoList().GetByNAD(g->NAD()) != nullptr);
-        Check(g->ArrayIndex() >= 0);
+    const TVarRequest request = server->ParseRequest(query);
+    if (!request.Refusal.empty()) {
+        Check(request.Vars.Count() == 0 && request.Controllers.empty());
+        return 0;
+    }
+    // Every request variable belongs to the work of its controller, and the controllers come in ascending
+    // order, each once.
+    int worked = 0;
+    for (std::size_t i = 0; i < request.Controllers.size(); ++i) {
+        const TControllerWork& w = request.Controllers[i];
+        Check(i == 0 || request.Controllers[i - 1].NAD < w.NAD);
+        Check(w.CountedItems >= static_cast<int>(w.Vars.size() + w.AlcItems.size()));
+        for (const int v : w.Vars) Check(request.Vars.Items(v)->NAD() == w.NAD);
+        worked += static_cast<int>(w.Vars.size());
+    }
+    Check(worked == request.Vars.Count());
+    Check(static_cast<int>(request.Controllers.size() + request.NamedOnly.size()) <= server->Bounds().MaxControllers);
+    Check(request.Named.empty() == (request.Controllers.empty() && request.NamedOnly.empty()));
+    for (const TGadgetVar* g : request.Vars) {
+        Check(g != nullptr && g->ArrayIndex() >= 0);
         CheckEntry(server->FormatGadgetVar(*g));
     }
-    for (const std::string& n : server->SystemVarList()) {
+    for (const std::string& n : request.SysVars) {
         if (n == "sys.nad_list" || n.find("sys.alc_file") != std::string::npos) continue;
         CheckEntry(server->FormatSystemVar(n));
     }
+    Check(server->Controllers().RecordCount() == 0);
     return 0;
 }
