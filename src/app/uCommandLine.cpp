@@ -72,6 +72,7 @@ std::string UsageText() {
     return "Usage: ZeltoHttpServer [--headless] [--port N] [--adapter ID] [--screenshot DIR] [--help] [--version]\n"
            "                       [--www DIR] [--log FILE] [--config DIR] [--allow LIST] [--read-only] [--bind ADDRESS]\n"
            "                       [--allow-origin LIST] [--stream-interval MS]\n"
+           "                       [--allow-host LIST] [--write-header] [--log-stale-answers]\n"
            "\n"
            "Serves the variables of Zelto controllers on the local network over HTTP.\n"
            "\n"

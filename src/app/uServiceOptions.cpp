@@ -11,14 +11,16 @@ namespace zelto {
 
 bool IsServiceOption(const std::string& arg) {
     return arg == "--www" || arg == "--log" || arg == "--config" || arg == "--allow" || arg == "--read-only" ||
-           arg == "--bind";
+           arg == "--bind" || arg == "--allow-host" || arg == "--write-header" || arg == "--log-stale-answers";
 }
 
 std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
                               const std::function<std::optional<std::string>()>& value, TServiceOptions& options) {
-    if (arg == "--read-only") {
-        if (hasInlineValue) return "--read-only takes no value";
-        options.ReadOnly = true;
+    for (auto [name, flag] : {std::pair{"--read-only", &options.ReadOnly}, std::pair{"--write-header", &options.WriteHeader},
+                              std::pair{"--log-stale-answers", &options.LogStaleAnswers}}) {
+        if (arg != name) continue;
+        if (hasInlineValue) return arg + " takes no value";
+        *flag = true;
         return {};
     }
     const auto v = value();
@@ -41,6 +43,11 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
     } else if (arg == "--bind") {
         if (!IsIpAddress(*v)) return "--bind needs one IPv4 or IPv6 address of this machine, not '" + *v + "'";
         options.Bind = *v;
+    } else if (arg == "--allow-host") {
+        THostNames hosts;
+        const std::string why = ParseAllowHost(*v, hosts);
+        if (!why.empty()) return "--allow-host: " + why;
+        options.AllowHost = *v;
     }
     return {};
 }
@@ -51,6 +58,9 @@ TServiceOptions ReadServiceSettings(const TRegistry& reg) {
     if (reg.ValueExists("LogFile")) s.LogFile = reg.ReadString("LogFile");
     if (reg.ValueExists("AllowFrom")) s.AllowFrom = reg.ReadString("AllowFrom");
     if (reg.ValueExists("ReadOnly")) s.ReadOnly = reg.ReadBool("ReadOnly");
+    if (reg.ValueExists("AllowHost")) s.AllowHost = reg.ReadString("AllowHost");
+    if (reg.ValueExists("WriteHeader")) s.WriteHeader = reg.ReadBool("WriteHeader");
+    if (reg.ValueExists("LogStaleAnswers")) s.LogStaleAnswers = reg.ReadBool("LogStaleAnswers");
     return s;
 }
 
@@ -75,6 +85,12 @@ TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, cons
         if (!why.empty()) throw ERegistryException("Invalid value for 'AllowFrom': " + why);
     }
     s.ReadOnly = commandLine.ReadOnly || stored.ReadOnly;
+    if (const auto& hosts = commandLine.AllowHost ? commandLine.AllowHost : stored.AllowHost) {
+        const std::string why = ParseAllowHost(*hosts, s.AllowHost);
+        if (!why.empty()) throw ERegistryException("Invalid value for 'AllowHost': " + why);
+    }
+    s.WriteHeader = commandLine.WriteHeader || stored.WriteHeader;
+    MyLog.LogStaleAnswers = commandLine.LogStaleAnswers || stored.LogStaleAnswers;
 
     const std::optional<std::string>& log =
         commandLine.LogFile ? commandLine.LogFile : (stored.LogFile && !stored.LogFile->empty() ? stored.LogFile : std::nullopt);
@@ -101,7 +117,12 @@ std::string ServiceUsageText() {
            "                 (setting AllowFrom); others get 403\n"
            "  --read-only    never write controller variables; write values in requests are only read\n"
            "                 (setting ReadOnly=1)\n"
-           "  --bind ADDRESS listen on this local address only (default: every IPv4 address)\n";
+           "  --bind ADDRESS listen on this local address only (default: every IPv4 address)\n"
+           "  --allow-host LIST  further names of this server that requests may carry in their Host header,\n"
+           "                 besides IP addresses, localhost and the machine's name (setting AllowHost; \"*\": any);\n"
+           "                 others get 421\n"
+           "  --write-header writes need the header \"X-Zelto-Write: 1\" (setting WriteHeader=1); others get 403\n"
+           "  --log-stale-answers  log Q-link answers that arrived too late (setting LogStaleAnswers=1)\n";
 }
 
 }  // namespace zelto

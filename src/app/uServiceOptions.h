@@ -1,12 +1,15 @@
 #pragma once
 // The options that place the program's files and restrict its clients, for services and installations:
-// --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS. Each applies to this run
-// only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly).
+// --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS, and the request safety
+// options --allow-host LIST, --write-header, --log-stale-answers. Each applies to this run only and wins
+// over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly, AllowHost, WriteHeader,
+// LogStaleAnswers).
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "app/uAccessRules.h"
+#include "app/uRequestSafety.h"
 
 namespace zelto {
 
@@ -17,6 +20,10 @@ struct TServiceOptions {
     std::optional<std::string> AllowFrom;  // --allow: addresses and networks that may send requests
     bool ReadOnly = false;                 // --read-only: write values in requests are not sent
     std::optional<std::string> Bind;       // --bind: the one local address to listen on
+    // Request safety.
+    std::optional<std::string> AllowHost;  // --allow-host: further names of this server ("*": any Host)
+    bool WriteHeader = false;              // --write-header: writes need "X-Zelto-Write: 1"
+    bool LogStaleAnswers = false;          // --log-stale-answers: log Q-link answers that came too late
 };
 
 // Whether arg (without an "=value" part) is one of these options.
@@ -30,8 +37,9 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
 
 class TRegistry;
 
-// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text) and ReadOnly
-// (integer, non-zero = on). Throws ERegistryException ("Invalid data type for 'ReadOnly'") like every read.
+// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom, AllowHost (text) and
+// ReadOnly, WriteHeader, LogStaleAnswers (integer, non-zero = on). Throws ERegistryException ("Invalid data
+// type for 'ReadOnly'") like every read.
 TServiceOptions ReadServiceSettings(const TRegistry& reg);
 
 // What the options and settings come to for this run.
@@ -39,12 +47,15 @@ struct TServiceSettings {
     std::string WebRoot;
     TAccessList Access;
     bool ReadOnly = false;
+    THostNames AllowHost;  // the names of AllowHost (the machine's own are added at start-up)
+    bool WriteHeader = false;
     std::string LogNotice;  // said once at start-up: where the log goes when the program's folder is closed
 };
 
 // Combines the command line (first) with the stored settings and the defaults for a program in
-// programDir, and points the log (MyLog) at its file. Throws ERegistryException for a stored value that
-// cannot be used (a WebRoot that is no folder, an AllowFrom with a bad entry).
+// programDir, and points the log (MyLog) at its file and sets its LogStaleAnswers. Throws
+// ERegistryException for a stored value that cannot be used (a WebRoot that is no folder, an AllowFrom or
+// AllowHost with a bad entry).
 TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, const TServiceOptions& stored,
                                         const std::string& programDir);
 

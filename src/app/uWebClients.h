@@ -12,6 +12,7 @@
 
 #include "app/uRequestService.h"
 #include "platform/uHttpListener.h"
+#include "web/uAnswerFormat.h"
 #include "web/uCrossOrigin.h"
 #include "web/uStreamHub.h"
 
@@ -40,7 +41,8 @@ public:
     // Adds the cross-origin headers to an answer.
     void AddOriginHeaders(const THttpRequestInfo& Request, THttpResponseInfo& Response) const;
     // A variable request in the form its Accept header asks for: the XML document, the JSON answer, or a
-    // live stream (refused with 400 when it writes, 503 when the streams are full).
+    // live stream (refused with 400 when it writes, 503 when the streams are full). Every such answer
+    // carries "Cache-Control: no-store" and "Vary: Accept" (with cross-origin calls "Vary: Accept, Origin").
     void AnswerVariables(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service);
     // Ends every stream cleanly and the hub's reader.
     void Stop();
@@ -49,6 +51,8 @@ public:
     std::size_t StreamCount() const { return fHub.Count(); }
 
 private:
+    void AnswerIn(TAnswerFormat Format, const THttpRequestInfo& Request, THttpResponseInfo& Response,
+                  IRequestService& Service);
     void OpenStream(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service);
 
     TCrossOrigin fCrossOrigin;

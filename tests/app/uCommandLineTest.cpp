@@ -41,6 +41,10 @@ TEST(CommandLine, ReadsEveryOption) {
         {{"--stream-interval", "0"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--stream-interval", "fast"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--allow-origin"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--allow-host", "plant.example, *", "--write-header", "--log-stale-answers"}, false, false, false, std::nullopt,
+         std::nullopt, false},
+        {{"--allow-host", "http://plant.example/"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--write-header=1"}, false, false, false, std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const TCommandLine cl = ParseCommandLine(c.args);
@@ -56,6 +60,10 @@ TEST(CommandLine, ReadsEveryOption) {
     const TCommandLine web = ParseCommandLine({"--allow-origin", "http://a.example https://b.example", "--stream-interval", "1000"});
     EXPECT_EQ(web.AllowOrigin, "http://a.example https://b.example");
     EXPECT_EQ(web.StreamInterval, 1000);
+    const TCommandLine safety = ParseCommandLine({"--allow-host=plant.example", "--write-header", "--log-stale-answers"});
+    EXPECT_EQ(safety.Service.AllowHost, "plant.example");
+    EXPECT_TRUE(safety.Service.WriteHeader);
+    EXPECT_TRUE(safety.Service.LogStaleAnswers);
 }
 
 TEST(InstanceName, FileNameWithoutFolderAndBackslashesThenVersion) {

@@ -9,24 +9,7 @@
 set -euo pipefail
 
 server=$1 sim=$2 alc=$3 out=$4
-chromium=${CHROMIUM:-$(command -v chromium || command -v chromium-browser || true)}
-if [ -z "$chromium" ]; then
-  echo "chromium is not installed (scripts/deps.sh installs it); skipping"
-  exit 77
-fi
-
-# Re-run inside a private network namespace with only the loopback adapter.
-if [ "${ZELTO_BROWSER_NETNS:-}" != 1 ]; then
-  if ! unshare -n true 2>/dev/null; then
-    echo "cannot create a network namespace here (needs root); skipping"
-    exit 77
-  fi
-  exec env ZELTO_BROWSER_NETNS=1 unshare -n "$0" "$@"
-fi
-ip link set lo up
-
-. "$(dirname "$0")/../background.sh"
-. "$(dirname "$0")/../wait_for.sh"
+. "$(dirname "$0")/common.sh"
 
 "$sim" --alc "$alc" 10 >"$work/sim.out" 2>&1 &
 pids+=($!)
@@ -38,12 +21,6 @@ pids+=($!)
 wait_for "$work/server.out" "listening on port " 20
 port=$(sed -n 's/.*listening on port \([0-9]*\).*/\1/p' "$work/server.out" | head -1)
 base="http://127.0.0.1:$port"
-
-browser() {
-  "$chromium" --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
-    --disable-background-networking --disable-component-update --disable-sync --disable-dev-shm-usage \
-    --user-data-dir="$work/profile-$1" --virtual-time-budget=6000 "${@:2}" 2>>"$work/chromium.err"
-}
 
 # The page writes the setpoint given after "#" when it opens, then polls once a second (as it does where
 # a stream cannot be had; the browser's virtual time does not run while a stream stays open).
