@@ -140,7 +140,8 @@ TEST_F(MainTest, OnlyAStoredOneMaximizes) {
 }
 
 TEST_F(MainTest, AValueOfTheWrongTypeStopsStartUpAndIsNotOverwritten) {
-    for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port", "StreamInterval"}) {
+    for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port", "StreamInterval",
+                             "WriteHeader", "LogStaleAnswers"}) {
         const std::string stored = std::string("QLinkPassword=keep\n") + name + "=abc\n";
         WriteFileText(OwnFile(), stored);
         fMessages.clear();
