@@ -194,7 +194,7 @@ void TfmMain::SaveSettings() {
     reg.WriteInteger("Height", Geometry.Height);
     reg.WriteBool("Maximized", Geometry.Maximized);
     reg.WriteString("QLinkPassword", QLinkPassword());
-    reg.WriteBool("LogToFile", MyLog.Enabled);
+    reg.WriteBool("LogToFile", fService.LogToFileToSave(MyLog.Enabled));  // --log does not change it
     reg.WriteInteger("Port", fHttpPort);
     reg.CloseKey();
     if (!reg.OpenKey(kSiblingSettingsKey, true)) {

@@ -66,6 +66,22 @@ std::string LinkTarget(const std::string& labelText) {
     return labelText;
 }
 
+std::string BrowserAddress(const std::string& localIp, uint16_t port) {
+    if (localIp.empty() || port == 0) return {};
+    std::string host = localIp;
+    constexpr std::string_view mapped = "::ffff:";
+    if (host.size() > mapped.size() && host.compare(0, mapped.size(), mapped) == 0 &&
+        host.find(':', mapped.size()) == std::string::npos && host.find('.', mapped.size()) != std::string::npos) {
+        host.erase(0, mapped.size());
+    }
+    if (host.find(':') != std::string::npos) {
+        const std::size_t zone = host.find('%');
+        if (zone != std::string::npos) host.replace(zone, 1, "%25");
+        host = "[" + host + "]";
+    }
+    return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
 // The receiver runs under the lock, so that once SetReceiver(nullptr) returns no call is left running.
 void TWakeRelay::Wake() {
     std::lock_guard<std::mutex> lock(fMutex);

@@ -1,7 +1,8 @@
 #pragma once
 // Small pieces of the desktop shell that need no widgets: the debugger check behind the Exit button, the
-// help text beside the program, the target of the about box's links, and the hand-over of a wake-up from
-// a second copy to the window.
+// help text beside the program, the target of the about box's links, the address the main window offers to
+// open, and the hand-over of a wake-up from a second copy to the window.
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -34,6 +35,11 @@ private:
 // The address an about-box link opens: "mailto:" + the text for a mail address (it contains "@"),
 // otherwise the text itself (a web address).
 std::string LinkTarget(const std::string& labelText);
+
+// The address a browser opens to reach the server: "http://" + localIp + ":" + port + "/". An IPv6 address
+// goes in brackets (its zone as "%25"), an IPv4 address that an IPv6 socket reports ("::ffff:a.b.c.d") as
+// the IPv4 address. "" when there is no address or no port.
+std::string BrowserAddress(const std::string& localIp, uint16_t port);
 
 // Passes the wake-up of a second copy (which arrives on the single-instance thread) to whoever shows the
 // window. A wake before a receiver is set is kept and delivered when one is set. The receiver must be

@@ -58,10 +58,16 @@ TServiceOptions ReadServiceSettings(const TRegistry& reg) {
     if (reg.ValueExists("LogFile")) s.LogFile = reg.ReadString("LogFile");
     if (reg.ValueExists("AllowFrom")) s.AllowFrom = reg.ReadString("AllowFrom");
     if (reg.ValueExists("ReadOnly")) s.ReadOnly = reg.ReadBool("ReadOnly");
+    if (reg.ValueExists("LogToFile")) s.LogToFile = reg.ReadBool("LogToFile");
     if (reg.ValueExists("AllowHost")) s.AllowHost = reg.ReadString("AllowHost");
     if (reg.ValueExists("WriteHeader")) s.WriteHeader = reg.ReadBool("WriteHeader");
     if (reg.ValueExists("LogStaleAnswers")) s.LogStaleAnswers = reg.ReadBool("LogStaleAnswers");
     return s;
+}
+
+bool TServiceSettings::LogToFileToSave(bool logEnabled) {
+    if (!logEnabled) LogOnForThisRun = false;
+    return LogOnForThisRun ? StoredLogToFile : logEnabled;
 }
 
 TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, const TServiceOptions& stored,
@@ -94,6 +100,12 @@ TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, cons
 
     const std::optional<std::string>& log =
         commandLine.LogFile ? commandLine.LogFile : (stored.LogFile && !stored.LogFile->empty() ? stored.LogFile : std::nullopt);
+    if (commandLine.LogFile) {
+        // Whoever names a log file for a run wants it written.
+        s.LogOnForThisRun = true;
+        s.StoredLogToFile = stored.LogToFile.value_or(false);
+        MyLog.Enabled = true;
+    }
     if (log) {
         MyLog.SetLogFile(std::filesystem::absolute(*log).string());
     } else {
@@ -110,8 +122,9 @@ TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, cons
 std::string ServiceUsageText() {
     return "  --www DIR      serve web files from DIR (setting WebRoot; default: the program's folder, or the\n"
            "                 installed share/zeltohttpserver/www)\n"
-           "  --log FILE     write the log to FILE (setting LogFile; default: beside the program, or\n"
-           "                 $XDG_STATE_HOME/ZeltoHttpServer/ZeltoHttpServer.log when that folder cannot be written)\n"
+           "  --log FILE     write the log to FILE and switch it on for this run (setting LogFile; default:\n"
+           "                 beside the program, or $XDG_STATE_HOME/ZeltoHttpServer/ZeltoHttpServer.log when\n"
+           "                 that folder cannot be written; without --log the setting LogToFile switches it)\n"
            "  --config DIR   read and write both settings files in DIR instead of $XDG_CONFIG_HOME/Tessvik\n"
            "  --allow LIST   only these addresses and networks may send requests, e.g. 192.168.1.0/24,10.0.0.5\n"
            "                 (setting AllowFrom); others get 403\n"

@@ -3,7 +3,8 @@
 // --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS, and the request safety
 // options --allow-host LIST, --write-header, --log-stale-answers. Each applies to this run only and wins
 // over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly, AllowHost, WriteHeader,
-// LogStaleAnswers).
+// LogStaleAnswers); --log also switches the log on for its run, whatever LogToFile says, without changing
+// that setting.
 #include <functional>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@ struct TServiceOptions {
     std::optional<std::string> AllowFrom;  // --allow: addresses and networks that may send requests
     bool ReadOnly = false;                 // --read-only: write values in requests are not sent
     std::optional<std::string> Bind;       // --bind: the one local address to listen on
+    std::optional<bool> LogToFile;         // the stored switch of the log (no option of its own: --log sets it)
     // Request safety.
     std::optional<std::string> AllowHost;  // --allow-host: further names of this server ("*": any Host)
     bool WriteHeader = false;              // --write-header: writes need "X-Zelto-Write: 1"
@@ -37,9 +39,9 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
 
 class TRegistry;
 
-// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom, AllowHost (text) and
-// ReadOnly, WriteHeader, LogStaleAnswers (integer, non-zero = on). Throws ERegistryException ("Invalid data
-// type for 'ReadOnly'") like every read.
+// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom, AllowHost (text),
+// ReadOnly, LogToFile, WriteHeader and LogStaleAnswers (integer, non-zero = on). Throws ERegistryException
+// ("Invalid data type for 'ReadOnly'") like every read.
 TServiceOptions ReadServiceSettings(const TRegistry& reg);
 
 // What the options and settings come to for this run.
@@ -50,6 +52,13 @@ struct TServiceSettings {
     THostNames AllowHost;  // the names of AllowHost (the machine's own are added at start-up)
     bool WriteHeader = false;
     std::string LogNotice;  // said once at start-up: where the log goes when the program's folder is closed
+
+    // The LogToFile to save while the log is switched on (logEnabled) or off. While --log keeps the log on,
+    // the stored setting is saved unchanged; once the log is switched off (the setup dialog), the switch is
+    // the user's again and is saved as it stands.
+    bool LogToFileToSave(bool logEnabled);
+    bool LogOnForThisRun = false;   // --log switched the log on
+    bool StoredLogToFile = false;   // the setting's value then
 };
 
 // Combines the command line (first) with the stored settings and the defaults for a program in

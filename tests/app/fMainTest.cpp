@@ -254,6 +254,41 @@ TEST_F(MainTest, CommandLineOverridesAreNotSaved) {
     EXPECT_EQ(ReadFileText(SiblingFile()), "EthernetAdapterID=eth0\n");
 }
 
+// --log switches the log on for its run and leaves LogToFile as it was stored; a log file named only by the
+// setting is written while LogToFile says so. Switching the log off (the setup dialog) is saved as it stands.
+TEST_F(MainTest, ALogFileOnTheCommandLineSwitchesTheLogOnForItsRun) {
+    const struct {
+        const char* stored;  // settings file text
+        bool option;         // --log given
+        bool switchOff;      // the log switched off while running
+        bool enabled;        // the log on after start-up
+        const char* saved;   // the LogToFile line saved
+    } cases[] = {
+        {"", true, false, true, "LogToFile=0\n"},
+        {"LogToFile=0\n", true, false, true, "LogToFile=0\n"},
+        {"LogToFile=1\n", true, false, true, "LogToFile=1\n"},
+        {"LogToFile=1\n", true, true, true, "LogToFile=0\n"},
+        {"LogToFile=0\nLogFile=", false, false, false, "LogToFile=0\n"},
+        {"LogToFile=1\nLogFile=", false, false, true, "LogToFile=1\n"},
+    };
+    for (const auto& c : cases) {
+        const std::string what = std::string(c.stored) + (c.option ? " --log" : "");
+        const std::string setLog = fDir / "set.log";
+        const std::string stored = c.stored + (std::string(c.stored).ends_with("LogFile=") ? setLog + "\n" : "");
+        WriteFileText(OwnFile(), stored);
+        MyLog.Enabled = false;
+        TMainOptions options;
+        if (c.option) options.Service.LogFile = fDir / "run.log";
+        auto m = MakeMain(true, options);
+        m->FormCreate();
+        EXPECT_EQ(MyLog.Enabled, c.enabled) << what;
+        EXPECT_EQ(MyLog.LogFile(), c.option ? fDir / "run.log" : setLog) << what;
+        if (c.switchOff) MyLog.Enabled = false;
+        m->FormDestroy();
+        EXPECT_NE(ReadFileText(OwnFile()).find(c.saved), std::string::npos) << what << ReadFileText(OwnFile());
+    }
+}
+
 TEST_F(MainTest, TakenPortIsShownAndTheProgramRunsOn) {
     auto first = MakeMain();
     first->FormCreate();

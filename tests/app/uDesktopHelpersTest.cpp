@@ -54,6 +54,23 @@ TEST(DesktopHelpers, LinkTargets) {
     EXPECT_EQ(LinkTarget("www.example.com/a@b"), "mailto:www.example.com/a@b");
 }
 
+TEST(DesktopHelpers, BrowserAddresses) {
+    const struct {
+        const char* localIp;
+        uint16_t port;
+        const char* address;
+    } cases[] = {
+        {"192.168.1.20", 80, "http://192.168.1.20:80/"},
+        {"127.0.0.1", 65535, "http://127.0.0.1:65535/"},
+        {"::1", 8080, "http://[::1]:8080/"},
+        {"::ffff:10.0.0.5", 8080, "http://10.0.0.5:8080/"},
+        {"fe80::1%eth0", 8080, "http://[fe80::1%25eth0]:8080/"},
+        {"", 8080, ""},            // no local address known
+        {"127.0.0.1", 0, ""},      // no port bound
+    };
+    for (const auto& c : cases) EXPECT_EQ(BrowserAddress(c.localIp, c.port), c.address) << c.localIp;
+}
+
 TEST(DesktopHelpers, AWakeBeforeTheWindowIsDeliveredLater) {
     TWakeRelay relay;
     int wakes = 0;

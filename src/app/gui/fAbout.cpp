@@ -49,11 +49,15 @@ TfmAbout::TfmAbout(QWidget* parent) : QDialog(parent) {
         link->setToolTip(QString::fromStdString(LinkTarget(link->text().toStdString())));
         link->installEventFilter(this);
     }
+    btnClose = new QPushButton(tr("Close"), this);
+    btnClose->setDefault(true);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
     LayoutComponents();
 }
 
 // The design's places (client area 347 x 134, the texts right-aligned in a column 213 wide beside the
-// emblem) for the font in use; the texts' own fonts grow with it, and the column widens until each fits.
+// emblem, and a row below them for the Close button) for the font in use; the texts' own fonts grow with
+// it, and the column widens until each fits.
 void TfmAbout::LayoutComponents() {
     TFormScale s(*this);
     const struct {
@@ -71,8 +75,10 @@ void TfmAbout::LayoutComponents() {
         t.label->setFont(font);
         s.Fit(*t.label, {t.label->text()}, 213);
     }
-    setFixedSize(s.Size(347, 134));
+    s.Fit(*btnClose, {btnClose->text()}, 75);
+    setFixedSize(s.Size(347, 134 + 33));
     for (const auto& t : texts) t.label->setGeometry(s.Rect(118, t.top, 213, t.height));
+    btnClose->setGeometry(s.Rect(256, 134, 75, 25));
     Image1->setGeometry(s.Rect(16, 19, 96, 96));
     Image1->setPixmap(EmblemPicture(s.Picture(96)));
 }

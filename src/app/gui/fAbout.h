@@ -1,7 +1,9 @@
 #pragma once
-// The about box: the program's name and version, the maker's notice and two links (web and mail).
+// The about box: the program's name and version, the maker's notice and two links (web and mail), and a
+// Close button.
 #include <QDialog>
 #include <QLabel>
+#include <QPushButton>
 
 namespace zelto::gui {
 
@@ -24,6 +26,7 @@ public:
     QLabel* Label5 = nullptr;
     QLabel* Label6 = nullptr;
     QLabel* Image1 = nullptr;
+    QPushButton* btnClose = nullptr;  // default and cancel button: Enter and Escape close the box too
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;  // clicks on the link labels

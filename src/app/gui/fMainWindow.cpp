@@ -2,12 +2,14 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDesktopServices>
 #include <QDir>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QUrl>
 
 #include "app/gui/fAbout.h"
 #include "app/gui/fHelp.h"
@@ -33,12 +35,20 @@ constexpr int kPanelTextLeft = 344;
 constexpr int kPanelTextWidth = kDesignWidth - kPanelTextLeft - 4;
 constexpr int kTimeoutLeft = 257;
 constexpr int kTimeoutWidth = kDesignWidth - kTimeoutLeft - 8;
+// The browser address in the free space of the left column, under the client's texts and clear of the
+// controller pictures (which start at 257).
+constexpr int kBrowserLeft = 19;
+constexpr int kBrowserTop = 121;
+constexpr int kBrowserWidth = 230;
 
 // The widest texts the status labels show, so that their boxes hold them whole.
 const char* const kWidestAddress = "255.255.255.255";
 const char* const kWidestPanelAddress = "c255, 255.255.255.255";
 const char* const kWidestCount = "2147483647 requests";
 const char* const kWidestTimeout = "Timeout: 10 [s]";
+const char* const kWidestBrowserAddress = "http://255.255.255.255:65535/";
+
+bool TrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 QString WidestTimestamp() {
     return QString::fromStdString(FormatStatusTimestamp(EncodeDateTime({2088, 12, 28, 20, 48, 58, 888}), FormatSettings()));
@@ -81,6 +91,8 @@ void TfmMainWindow::ScaleToFont() {
     for (std::size_t i = 0; i < 3; ++i) {
         for (QLabel* label : {lblIP[i], lblDate[i], lblReq[i]}) s.Fit(*label, panelTexts, kPanelTextWidth);
     }
+    s.Fit(*lblBrowser, {lblBrowser->text()}, kBrowserWidth);
+    s.Fit(*lblBrowserLink, {kWidestBrowserAddress}, kBrowserWidth);
     s.Fit(*Label1, {Label1->text()}, 78);
     s.Fit(*lblLocalIp, {kWidestAddress}, 165);
     s.Fit(*lblTimeoutCounter, {kWidestTimeout, lblTimeoutCounter->text()}, kTimeoutWidth);
@@ -127,6 +139,14 @@ void TfmMainWindow::CreateComponents() {
         lblDate[i] = new QLabel("-", this);
         lblReq[i] = new QLabel(tr("No requests"), this);
     }
+    lblBrowser = new QLabel(tr("Open in a browser:"), this);
+    lblBrowser->setVisible(false);  // until there is an address to open
+    lblBrowserLink = new QLabel(this);
+    lblBrowserLink->setTextFormat(Qt::RichText);
+    lblBrowserLink->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    lblBrowserLink->setOpenExternalLinks(false);
+    lblBrowserLink->setToolTip(tr("Opens the server's pages in the web browser"));
+    connect(lblBrowserLink, &QLabel::linkActivated, this, [](const QString& link) { QDesktopServices::openUrl(QUrl(link)); });
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName("Panel1");
@@ -181,6 +201,8 @@ void TfmMainWindow::LayoutComponents() {
     lblReqUrl->setGeometry(s.Rect(97, 45, kClientTextWidth, kLabelHeight));
     lblReqTimestamp->setGeometry(s.Rect(97, 64, kClientTextWidth, kLabelHeight));
     lblReqCount->setGeometry(s.Rect(97, 83, kClientTextWidth, kLabelHeight));
+    lblBrowser->setGeometry(s.Rect(kBrowserLeft, kBrowserTop, kBrowserWidth, kLabelHeight));
+    lblBrowserLink->setGeometry(s.Rect(kBrowserLeft, kBrowserTop + 19, kBrowserWidth, kLabelHeight));
     for (std::size_t i = 0; i < 3; ++i) {
         const int rowTop = static_cast<int>(i) * 80;
         img[i]->setGeometry(s.Rect(257, 37 + rowTop, 64, 64).translated(right, 0));
@@ -232,9 +254,10 @@ void TfmMainWindow::FormCreate() {
     }
     setGeometry(rect);
     if (fmMain.SettingsLoaded()) ResetStatusImages();
-    const bool debugged = RunningUnderDebugger();
-    btnExit->setVisible(debugged);
-    btnExit->setEnabled(debugged);
+    // Exit is the tray menu's; without a tray it is the window's own way to end the program.
+    const bool exitShown = RunningUnderDebugger() || !TrayAvailable();
+    btnExit->setVisible(exitShown);
+    btnExit->setEnabled(exitShown);
     ShowView();
 }
 
@@ -307,6 +330,18 @@ void TfmMainWindow::ShowView() {
         setText(lblReq[i], fView.Panels[i].Req);
         setPicture(img[i], fPanelPicture[i], fView.Panels[i].Picture);
     }
+    ShowBrowserAddress();
+}
+
+// The address to open: the local address the window shows and the port the listener has bound (none
+// while it is not listening).
+void TfmMainWindow::ShowBrowserAddress() {
+    const std::string address = BrowserAddress(fView.LocalIp, fmMain.ListenerActive() ? fmMain.ListenerPort() : 0);
+    if (address == fBrowserAddress) return;
+    fBrowserAddress = address;
+    const QString a = QString::fromStdString(address).toHtmlEscaped();
+    lblBrowserLink->setText(address.empty() ? QString() : QString("<a href=\"%1\">%1</a>").arg(a));
+    lblBrowser->setVisible(!address.empty());
 }
 
 void TfmMainWindow::closeEvent(QCloseEvent* event) {
@@ -314,18 +349,18 @@ void TfmMainWindow::closeEvent(QCloseEvent* event) {
         event->accept();
         return;
     }
-    event->ignore();  // closing only sends the program to the tray; it keeps serving
+    event->ignore();  // the window stays until the program ends; acCloseExecute decides which
     acCloseExecute();
 }
 
 void TfmMainWindow::acCloseExecute() {
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        setWindowState(windowState() | Qt::WindowMinimized);
-        hide();
-    } else {
-        // Without a tray a hidden window could not be brought back: it goes to the task bar instead.
-        showMinimized();
+    if (!TrayAvailable()) {
+        // Nothing could bring a hidden window back, and no tray menu could end the program.
+        acExitExecute();
+        return;
     }
+    setWindowState(windowState() | Qt::WindowMinimized);
+    hide();
 }
 
 void TfmMainWindow::acRestoreExecute() {

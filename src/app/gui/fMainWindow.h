@@ -1,6 +1,7 @@
 #pragma once
 // The main window: the status panel of the client and of the three controllers of the latest variable
-// request, the tray icon with its menu, and the buttons that open the dialogs. It shows what TfmMain and
+// request, the address to open in a browser, the tray icon with its menu, and the buttons that open the
+// dialogs. It shows what TfmMain and
 // the status logic (uStatusDisplay) work out; it decides nothing of its own.
 #include <QAction>
 #include <QLabel>
@@ -52,9 +53,13 @@ public:
     QStringList SaveScreenshots(const QString& folder, int n, bool dialogs);
 
     const TStatusView& View() const { return fView; }
+    // The address the window offers to open in a browser ("" while there is none).
+    const std::string& BrowserAddressShown() const { return fBrowserAddress; }
 
 protected:
-    void closeEvent(QCloseEvent* event) override;  // FormCloseQuery: hide, never close, until Exit
+    // FormCloseQuery: with a tray, hide and keep serving until Exit; without one, end the program as Exit does
+    // (a hidden window could not be brought back, and there would be no menu to end it from).
+    void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
@@ -67,6 +72,7 @@ private:
     void LayoutComponents();
     void CaptureGeometry();
     void ShowMessage(const std::string& text);
+    void ShowBrowserAddress();
 
     TfmMain& fmMain;
     TStatusView fView;
@@ -81,6 +87,9 @@ private:
     QLabel* lblReqUrl = nullptr;
     QLabel* lblReqTimestamp = nullptr;
     QLabel* lblReqCount = nullptr;
+    QLabel* lblBrowser = nullptr;      // "Open in a browser:"
+    QLabel* lblBrowserLink = nullptr;  // http://<local address>:<port>/, opens the browser
+    std::string fBrowserAddress;       // the address the link shows
     std::array<QLabel*, 3> img{};
     std::array<QLabel*, 3> lblIP{};
     std::array<QLabel*, 3> lblDate{};

@@ -115,11 +115,14 @@ TEST(SetupDialog, OkReadsTheControlsCancelKeepsTheFields) {
     EXPECT_EQ(fields.fQLinkNetworkAdapterID, "");
 }
 
-TEST(AboutBox, NameVersionAndEscape) {
+TEST(AboutBox, NameVersionCloseAndEscape) {
     TfmAbout about(nullptr);
     EXPECT_EQ(about.windowTitle(), "About");
-    ExpectAtDesignPlace(*about.Image1, QRect(16, 19, 96, 96), QSize(347, 134));
-    ExpectAtDesignPlace(*about.Label6, QRect(118, 108, 213, 14), QSize(347, 134));
+    // The design's box with a row for the Close button below it.
+    const QSize client(347, 134 + 33);
+    ExpectAtDesignPlace(*about.Image1, QRect(16, 19, 96, 96), client);
+    ExpectAtDesignPlace(*about.Label6, QRect(118, 108, 213, 14), client);
+    ExpectAtDesignPlace(*about.btnClose, QRect(256, 134, 75, 25), client);
     EXPECT_EQ(about.lblProgramName->text(), "ZeltoHttpServer");
     EXPECT_EQ(about.lblVersionNum->text(), "1.0.3");
     EXPECT_EQ(about.Label6->toolTip(), QString("mailto:") + kMakerMailAddress);
@@ -127,6 +130,8 @@ TEST(AboutBox, NameVersionAndEscape) {
     EXPECT_EQ(about.Label5->cursor().shape(), Qt::PointingHandCursor);
     WhenShown([&] { QTest::keyClick(&about, Qt::Key_Escape); });
     EXPECT_EQ(about.exec(), QDialog::Rejected);
+    WhenShown([&] { about.btnClose->click(); });
+    EXPECT_EQ(about.exec(), QDialog::Accepted);
 }
 
 TEST(HelpWindow, ShowsTheFileLoadedOnce) {
