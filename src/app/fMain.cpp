@@ -103,6 +103,8 @@ void TfmMain::FormCreate() {
     if (!OnNotice && !fService.LogNotice.empty()) std::cerr << fService.LogNotice << std::endl;
     if (fZeltoServer) fZeltoServer->SetEthernetAdapter(QLinkAdapterInUse());
     fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
+    // What is never served by identity, and the checks every request passes first (the machine's own
+    // names are looked up once, here).
     fKeptFiles = OwnExecutables();
     fKeptFiles.push_back(MyLog.LogFile());
     fKeptFiles.push_back(SettingsFileOf(fOptions.SettingsRoot, kSettingsKey, SettingsFlat()));
