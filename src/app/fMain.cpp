@@ -6,6 +6,7 @@
 #include <iostream>
 #include <utility>
 
+#include "app/uKeptFiles.h"
 #include "log/uLog.h"
 #include "net/uEthernetUtils.h"
 #include "platform/uMimeTypes.h"
@@ -111,6 +112,17 @@ void TfmMain::FormCreate() {
     if (!OnNotice && !fService.LogNotice.empty()) std::cerr << fService.LogNotice << std::endl;
     if (const auto service = Service()) service->SetEthernetAdapter(QLinkAdapterInUse());
     fCaption = std::string(kProgramTitle) + " v" + GetVersionText(3);
+    // What is never served by identity, and the checks every request passes first (the machine's own
+    // names are looked up once, here).
+    fKeptFiles = OwnExecutables();
+    fKeptFiles.push_back(MyLog.LogFile());
+    fKeptFiles.push_back(SettingsFileOf(fOptions.SettingsRoot, kSettingsKey, SettingsFlat()));
+    fKeptFiles.push_back(SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat()));
+    THostNames hosts = fService.AllowHost;
+    for (std::string& name : MachineHostNames()) hosts.Names.push_back(std::move(name));
+    fSafety = std::make_unique<TRequestSafety>(TRequestSafetySettings{
+        std::move(hosts), TCrossOrigin(fOptions.AllowOriginOverride.value_or(fAllowOrigin)), fService.WriteHeader,
+        fService.ReadOnly});
     // The streams read like a variable request that only reads and is not counted, on the service in
     // place then.
     fWebClients = std::make_unique<TWebClients>(
@@ -223,14 +235,9 @@ std::optional<std::string> TfmMain::ResolveFile(const std::string& document) con
     const fs::path file = fs::canonical(fs::path(fService.WebRoot + document), ec);
     struct stat found {};
     if (ec || ::stat(file.c_str(), &found) != 0 || !S_ISREG(found.st_mode)) return std::nullopt;
-    // The log records every client's request text, and the settings hold the Q-link password (a settings
-    // folder may lie inside the web root): none of them is for clients to read, under any name.
-    for (const std::string& kept : {MyLog.LogFile(), SettingsFileOf(fOptions.SettingsRoot, kSettingsKey, SettingsFlat()),
-                                    SettingsFileOf(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat())}) {
-        struct stat other {};
-        if (::stat(kept.c_str(), &other) == 0 && other.st_dev == found.st_dev && other.st_ino == found.st_ino)
-            return std::nullopt;
-    }
+    // The log, the settings (a settings folder may lie inside the web root), their copies and the program
+    // itself are not for clients to read, under any name.
+    if (IsKeptFile(document, file.string(), found, fKeptFiles)) return std::nullopt;
     return file.string();
 }
 
@@ -241,6 +248,7 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         AResponseInfo.ContentText = "Forbidden";
         return;
     }
+    if (fSafety && fSafety->Refuses(ARequestInfo, AResponseInfo)) return CountRequest(ARequestInfo);
     if (ARequestInfo.Command == "OPTIONS") {
         if (fWebClients) fWebClients->AnswerOptions(ARequestInfo, AResponseInfo);
         else AResponseInfo.ResponseNo = 405, AResponseInfo.ContentText = "Method not allowed";
@@ -259,7 +267,7 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
             AResponseInfo.ContentText = "The requested URL " + ARequestInfo.Document + " was not found on this server.";
         }
     } else if (IsLoginRequest(params)) {
-        MyLog.AddLog("Login request from " + ARequestInfo.ClientIp + ": " + params);
+        MyLog.AddLog("Login request from " + ARequestInfo.ClientIp + ": " + MaskPasswords(params));
         AResponseInfo.ContentType = "text/html";
         AResponseInfo.ContentText = "1";  // every login is accepted
     } else {

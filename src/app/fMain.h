@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/uRequestSafety.h"
 #include "app/uRequestService.h"
 #include "app/uServiceOptions.h"
 #include "app/uWebClients.h"
@@ -132,7 +133,7 @@ private:
     // --config names the folder that holds the settings files themselves.
     bool SettingsFlat() const { return fOptions.Service.ConfigDir.has_value(); }
     // The file a document names, or nullopt when there is none to serve (missing, a folder, outside the
-    // program folder, or the log file).
+    // program folder, or one never served: see IsKeptFile).
     std::optional<std::string> ResolveFile(const std::string& document) const;
 
     TMainOptions fOptions;
@@ -161,6 +162,8 @@ private:
     bool fSettingsLoaded = false;
     std::shared_ptr<IRequestService> fZeltoServer;
     std::unique_ptr<TWebClients> fWebClients;  // stopped before the service it reads is freed
+    std::unique_ptr<TRequestSafety> fSafety;   // the Host and write checks; set by FormCreate
+    std::vector<std::string> fKeptFiles;       // never served by identity: log, settings, executables
     THttpListener IdHTTPServer1;  // declared last: stopped before the fields it serves are gone
 };
 

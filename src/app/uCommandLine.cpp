@@ -73,6 +73,7 @@ std::string UsageText() {
            "                       [--www DIR] [--log FILE] [--config DIR] [--allow LIST] [--read-only] [--bind ADDRESS]\n"
            "                       [--allow-origin LIST] [--stream-interval MS] [--parallel-controllers N]\n"
            "                       [--max-request-items N] [--max-request-controllers N]\n"
+           "                       [--allow-host LIST] [--write-header] [--log-stale-answers]\n"
            "\n"
            "Serves the variables of Zelto controllers on the local network over HTTP.\n"
            "\n"

@@ -18,7 +18,7 @@ struct TCommandLine {
     std::optional<std::string> AllowOrigin;     // origins whose pages may call the server ("*": all)
     std::optional<int> StreamInterval;          // ms between the live streams' readings
     std::optional<std::string> ScreenshotDir;
-    TServiceOptions Service;  // --www, --log, --config, --allow, --read-only, --bind  // with the window: SIGUSR1/SIGUSR2 save pictures there
+    TServiceOptions Service;  // --www, --log, --config, --allow, --read-only, --bind, --allow-host, ...
     std::string Error;  // non-empty when the arguments cannot be used
 };
 

@@ -36,14 +36,16 @@ bool IsServiceOption(const std::string& arg) {
     for (const auto& b : kBoundOptions)
         if (arg == b.Option) return true;
     return arg == "--www" || arg == "--log" || arg == "--config" || arg == "--allow" || arg == "--read-only" ||
-           arg == "--bind";
+           arg == "--bind" || arg == "--allow-host" || arg == "--write-header" || arg == "--log-stale-answers";
 }
 
 std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
                               const std::function<std::optional<std::string>()>& value, TServiceOptions& options) {
-    if (arg == "--read-only") {
-        if (hasInlineValue) return "--read-only takes no value";
-        options.ReadOnly = true;
+    for (auto [name, flag] : {std::pair{"--read-only", &options.ReadOnly}, std::pair{"--write-header", &options.WriteHeader},
+                              std::pair{"--log-stale-answers", &options.LogStaleAnswers}}) {
+        if (arg != name) continue;
+        if (hasInlineValue) return arg + " takes no value";
+        *flag = true;
         return {};
     }
     const auto v = value();
@@ -74,6 +76,11 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
     } else if (arg == "--bind") {
         if (!IsIpAddress(*v)) return "--bind needs one IPv4 or IPv6 address of this machine, not '" + *v + "'";
         options.Bind = *v;
+    } else if (arg == "--allow-host") {
+        THostNames hosts;
+        const std::string why = ParseAllowHost(*v, hosts);
+        if (!why.empty()) return "--allow-host: " + why;
+        options.AllowHost = *v;
     }
     return {};
 }
@@ -87,6 +94,9 @@ TServiceOptions ReadServiceSettings(const TRegistry& reg) {
     if (reg.ValueExists("LogToFile")) s.LogToFile = reg.ReadBool("LogToFile");
     for (const auto& b : kBoundOptions)
         if (reg.ValueExists(b.Setting)) s.*b.Field = reg.ReadInteger(b.Setting);
+    if (reg.ValueExists("AllowHost")) s.AllowHost = reg.ReadString("AllowHost");
+    if (reg.ValueExists("WriteHeader")) s.WriteHeader = reg.ReadBool("WriteHeader");
+    if (reg.ValueExists("LogStaleAnswers")) s.LogStaleAnswers = reg.ReadBool("LogStaleAnswers");
     return s;
 }
 
@@ -128,6 +138,12 @@ TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, cons
             *bounds[i] = *v;
         }
     }
+    if (const auto& hosts = commandLine.AllowHost ? commandLine.AllowHost : stored.AllowHost) {
+        const std::string why = ParseAllowHost(*hosts, s.AllowHost);
+        if (!why.empty()) throw ERegistryException("Invalid value for 'AllowHost': " + why);
+    }
+    s.WriteHeader = commandLine.WriteHeader || stored.WriteHeader;
+    MyLog.LogStaleAnswers = commandLine.LogStaleAnswers || stored.LogStaleAnswers;
 
     const std::optional<std::string>& log =
         commandLine.LogFile ? commandLine.LogFile : (stored.LogFile && !stored.LogFile->empty() ? stored.LogFile : std::nullopt);
@@ -167,7 +183,12 @@ std::string ServiceUsageText() {
            "  --max-request-items N  at most N items in one variable request (setting MaxRequestItems;\n"
            "                 default 1000); more get 400\n"
            "  --max-request-controllers N  at most N controllers in one variable request (setting\n"
-           "                 MaxRequestControllers; default 64); more get 400\n";
+           "                 MaxRequestControllers; default 64); more get 400\n"
+           "  --allow-host LIST  further names of this server that requests may carry in their Host header,\n"
+           "                 besides IP addresses, localhost and the machine's name (setting AllowHost; \"*\": any);\n"
+           "                 others get 421\n"
+           "  --write-header writes need the header \"X-Zelto-Write: 1\" (setting WriteHeader=1); others get 403\n"
+           "  --log-stale-answers  log Q-link answers that arrived too late (setting LogStaleAnswers=1)\n";
 }
 
 }  // namespace zelto

@@ -1,10 +1,11 @@
 #pragma once
 // The options that place the program's files and restrict its clients, for services and installations:
-// --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS, and the bounds of the
-// controller work: --parallel-controllers N, --max-request-items N, --max-request-controllers N. Each
-// applies to this run only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom,
-// ReadOnly, ParallelControllers, MaxRequestItems, MaxRequestControllers); --log also switches the log on
-// for its run, whatever LogToFile says, without changing that setting.
+// --www DIR, --log FILE, --config DIR, --allow LIST, --read-only, --bind ADDRESS, the bounds of the
+// controller work (--parallel-controllers N, --max-request-items N, --max-request-controllers N) and the
+// request safety options (--allow-host LIST, --write-header, --log-stale-answers). Each applies to this run
+// only and wins over the setting of the same meaning (WebRoot, LogFile, AllowFrom, ReadOnly,
+// ParallelControllers, MaxRequestItems, MaxRequestControllers, AllowHost, WriteHeader, LogStaleAnswers);
+// --log also switches the log on for its run, whatever LogToFile says, without changing that setting.
 #include <functional>
 #include <optional>
 #include <string>
@@ -12,6 +13,7 @@
 #include "app/uAccessRules.h"
 #include "web/uControllerService.h"
 #include "web/uVarRequest.h"
+#include "app/uRequestSafety.h"
 
 namespace zelto {
 
@@ -26,6 +28,10 @@ struct TServiceOptions {
     std::optional<int> MaxRequestItems;        // --max-request-items: items in one variable request
     std::optional<int> MaxRequestControllers;  // --max-request-controllers: controllers in one request
     std::optional<bool> LogToFile;         // the stored switch of the log (no option of its own: --log sets it)
+    // Request safety.
+    std::optional<std::string> AllowHost;  // --allow-host: further names of this server ("*": any Host)
+    bool WriteHeader = false;              // --write-header: writes need "X-Zelto-Write: 1"
+    bool LogStaleAnswers = false;          // --log-stale-answers: log Q-link answers that came too late
 };
 
 // Whether arg (without an "=value" part) is one of these options.
@@ -39,9 +45,9 @@ std::string ReadServiceOption(const std::string& arg, bool hasInlineValue,
 
 class TRegistry;
 
-// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom (text), ReadOnly and
-// LogToFile (integer, non-zero = on) and the three bounds (integers). Throws ERegistryException ("Invalid
-// data type for 'ReadOnly'") like every read.
+// The settings of the same meaning from an open key: WebRoot, LogFile, AllowFrom, AllowHost (text),
+// ReadOnly, LogToFile, WriteHeader and LogStaleAnswers (integer, non-zero = on) and the three bounds
+// (integers). Throws ERegistryException ("Invalid data type for 'ReadOnly'") like every read.
 TServiceOptions ReadServiceSettings(const TRegistry& reg);
 
 // What the options and settings come to for this run.
@@ -51,6 +57,8 @@ struct TServiceSettings {
     bool ReadOnly = false;
     int ParallelControllers = kDefaultParallelControllers;
     TRequestBounds Bounds;
+    THostNames AllowHost;  // the names of AllowHost (the machine's own are added at start-up)
+    bool WriteHeader = false;
     std::string LogNotice;  // said once at start-up: where the log goes when the program's folder is closed
 
     // The LogToFile to save while the log is switched on (logEnabled) or off. While --log keeps the log on,
@@ -62,8 +70,9 @@ struct TServiceSettings {
 };
 
 // Combines the command line (first) with the stored settings and the defaults for a program in
-// programDir, and points the log (MyLog) at its file. Throws ERegistryException for a stored value that
-// cannot be used (a WebRoot that is no folder, an AllowFrom with a bad entry, a bound below 1).
+// programDir, and points the log (MyLog) at its file and sets its LogStaleAnswers. Throws
+// ERegistryException for a stored value that cannot be used (a WebRoot that is no folder, an AllowFrom or
+// AllowHost with a bad entry, a bound below 1).
 TServiceSettings ResolveServiceSettings(const TServiceOptions& commandLine, const TServiceOptions& stored,
                                         const std::string& programDir);
 

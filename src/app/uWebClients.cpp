@@ -55,7 +55,23 @@ void TWebClients::AddOriginHeaders(const THttpRequestInfo& Request, THttpRespons
 
 void TWebClients::AnswerVariables(const THttpRequestInfo& Request, THttpResponseInfo& Response,
                                   IRequestService& Service, const TVarQuery& Query) {
-    switch (ChooseAnswerFormat(Request.Header("Accept"))) {
+    AnswerIn(ChooseAnswerFormat(Request.Header("Accept")), Request, Response, Service, Query);
+    // The same address answers XML, JSON or a stream by the Accept header (and, with cross-origin calls,
+    // by Origin), and every answer is a reading of that moment: no cache may keep or mix them.
+    const std::string vary = fCrossOrigin.Enabled() ? "Accept, Origin" : "Accept";
+    auto& headers = Response.ExtraHeaders;
+    const auto named = [&](const char* name) {
+        return std::find_if(headers.begin(), headers.end(), [&](const auto& h) { return h.first == name; });
+    };
+    if (const auto it = named("Vary"); it != headers.end()) it->second = vary;
+    else headers.emplace_back("Vary", vary);
+    if (const auto it = named("Cache-Control"); it != headers.end()) it->second = "no-store";
+    else headers.emplace_back("Cache-Control", "no-store");
+}
+
+void TWebClients::AnswerIn(TAnswerFormat Format, const THttpRequestInfo& Request, THttpResponseInfo& Response,
+                           IRequestService& Service, const TVarQuery& Query) {
+    switch (Format) {
         case TAnswerFormat::Xml: {
             const TVarAnswer answer = Service.ReadVars(Query);
             if (AnswerRefusedOrDropped(answer, Response)) return;
@@ -117,7 +133,6 @@ void TWebClients::OpenStream(const THttpRequestInfo& Request, THttpResponseInfo&
     switch (fHub.Open(stream, Request.Params, first.Results)) {
         case TStreamHub::TOpenResult::Opened:
             Response.ContentType = "text/event-stream; charset=utf-8";
-            Response.ExtraHeaders.emplace_back("Cache-Control", "no-cache");
             Response.ExtraHeaders.emplace_back("X-Accel-Buffering", "no");
             giveBack.opened = true;
             Response.Stream = std::move(stream);

@@ -15,6 +15,7 @@
 
 #include "app/uRequestService.h"
 #include "platform/uHttpListener.h"
+#include "web/uAnswerFormat.h"
 #include "web/uCrossOrigin.h"
 #include "web/uStreamHub.h"
 
@@ -49,7 +50,8 @@ public:
     void AddOriginHeaders(const THttpRequestInfo& Request, THttpResponseInfo& Response) const;
     // A variable request in the form its Accept header asks for: the XML document, the JSON answer, or a
     // live stream (refused with 400 when it writes, 429 when its client has 16 open, 503 when the streams
-    // are full). Query is the request as the service runs it.
+    // are full). Query is the request as the service runs it. Every such answer carries
+    // "Cache-Control: no-store" and "Vary: Accept" (with cross-origin calls "Vary: Accept, Origin").
     void AnswerVariables(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service,
                          const TVarQuery& Query);
     // Ends every stream cleanly and the hub's reader.
@@ -59,6 +61,8 @@ public:
     std::size_t StreamCount() const { return fHub.Count(); }
 
 private:
+    void AnswerIn(TAnswerFormat Format, const THttpRequestInfo& Request, THttpResponseInfo& Response,
+                  IRequestService& Service, const TVarQuery& Query);
     void OpenStream(const THttpRequestInfo& Request, THttpResponseInfo& Response, IRequestService& Service,
                     const TVarQuery& Query);
     // Counts Stream among its client's open streams; false when the client has its most open already.

@@ -191,4 +191,11 @@ std::string TextFileToUtf8(std::string_view bytes, TTextFileBytes rule) {
     return marked ? ValidUtf8(bytes) : Cp1252ToUtf8(bytes);
 }
 
+std::string LowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 }  // namespace zelto

@@ -43,4 +43,8 @@ bool IsValidUtf8(std::string_view text);
 bool NextUtf8CodePoint(std::string_view text, std::size_t& pos, char32_t& codePoint);
 void AppendUtf8(std::string& out, char32_t codePoint);
 
+// The text with ASCII letters in lower case (other bytes unchanged): for names compared without regard to
+// case (host names, origins, media types).
+std::string LowerAscii(std::string_view text);
+
 }  // namespace zelto

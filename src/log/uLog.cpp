@@ -1,6 +1,7 @@
 #include "log/uLog.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,6 +46,24 @@ std::string TMyLog::LogFile() const {
 void TMyLog::SetLogFile(const std::string& path) {
     std::lock_guard<std::mutex> lock(fMutex);
     fLogFile = path.empty() ? DefaultLogFile() : path;
+    fModeChecked = false;
+}
+
+std::string EscapeLogText(std::string_view Text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(Text.size());
+    for (const char ch : Text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c >= 0x20 && c != 0x7F) {
+            out += ch;
+            continue;
+        }
+        out += '%';
+        out += kHex[c >> 4];
+        out += kHex[c & 0xF];
+    }
+    return out;
 }
 
 std::string TMyLog::Timestamp() {
@@ -81,7 +100,13 @@ void TMyLog::WriteToFile(const std::string& s) {
     // for the user only: login lines carry the client's password.
     const int fd = ::open(fLogFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) return;  // folder not writable, path invalid: the line is lost, the next one tries again
-    const std::string line = s + "\r\n";
+    if (!fModeChecked) {
+        // A file made before (by an older version, or another umask) is tightened like a new one.
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && (st.st_mode & 0077) != 0) static_cast<void>(::fchmod(fd, 0600));
+        fModeChecked = true;
+    }
+    const std::string line = EscapeLogText(s) + "\r\n";
     std::size_t done = 0;
     int err = 0;
     while (done < line.size()) {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 namespace zelto {
 
@@ -18,14 +19,19 @@ public:
     std::atomic<bool> LogOPC{true};
     std::atomic<bool> Enabled{false};
     std::atomic<bool> ShortenComMessages{true};
+    // Whether Q-link answers that arrived before the request they seem to answer get a line of their own
+    // (the LogStaleAnswers setting); off, the log holds only sent and received frames.
+    std::atomic<bool> LogStaleAnswers{false};
 
     void AddLog(const std::string& s);     // general line (HTTP requests)
     void AddComLog(const std::string& s);  // communication line "COM ", cut after 146 characters
     void AddSysLog(const std::string& s);  // system line "SYS "
     void AddOPCLog(const std::string& s);  // OPC line "OPC "
 
-    // Appends s and CR LF to the file, whatever Enabled says. A file that cannot be opened drops the line
-    // silently; a failing write or close raises std::system_error.
+    // Appends s and CR LF to the file, whatever Enabled says. Control characters in s (a request's CR or
+    // LF among them) are written as "%" and two hex digits, so that no text can start a line of its own.
+    // The file is for the user only (mode 0600), also one that existed before. A file that cannot be opened
+    // drops the line silently; a failing write or close raises std::system_error.
     void WriteToFile(const std::string& s);
     // Deletes the log file if it exists.
     void DeleteFile();
@@ -42,7 +48,11 @@ public:
 private:
     mutable std::mutex fMutex;  // serialises writers so that overlapping lines are never lost
     std::string fLogFile;
+    bool fModeChecked = false;  // the file's mode has been made 0600 since the name was set
 };
+
+// The text with every control character (below 20h, and 7Fh) written as "%" and two uppercase hex digits.
+std::string EscapeLogText(std::string_view Text);
 
 // The executable's full path ("" when it cannot be found).
 std::string ExecutablePath();

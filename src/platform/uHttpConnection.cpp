@@ -158,6 +158,11 @@ void THttpConnection::OnRequest() {
     info.Headers.reserve(static_cast<std::size_t>(std::distance(req.begin(), req.end())));
     for (const auto& field : req)
         info.Headers.emplace_back(std::string(View(field.name_string())), std::string(View(field.value())));
+    // An absolute target ("GET http://host/..."): its host is the one asked for, whatever Host says.
+    if (const std::string_view authority = TargetAuthority(View(req.target())); !authority.empty()) {
+        std::erase_if(info.Headers, [](const auto& h) { return IEquals(h.first, "Host"); });
+        info.Headers.emplace_back("Host", std::string(authority));
+    }
     fHeadOnly = req.method() == http::verb::head;
     // HTTP/1.1 stays open unless the client asks to close; HTTP/1.0 only when it asks to stay open.
     const int maxRequests = fHost.Limits().KeepAliveRequests;

@@ -123,6 +123,12 @@ std::string_view MediaType(std::string_view v) {
     return v;
 }
 
+std::string_view TargetAuthority(std::string_view target) {
+    if (target.rfind("http://", 0) != 0 && target.rfind("https://", 0) != 0) return {};
+    target.remove_prefix(target.find("//") + 2);
+    return target.substr(0, target.find_first_of("/?#"));
+}
+
 bool SplitTarget(std::string_view target, std::string& document, std::string& query) {
     if (target.rfind("http://", 0) == 0 || target.rfind("https://", 0) == 0) {
         const auto slash = target.find('/', target.find("//") + 2);

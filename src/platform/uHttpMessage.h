@@ -18,6 +18,10 @@ std::string_view MediaType(std::string_view contentType);
 // ("http://host/p?q") gives its path. False when the target is no path.
 bool SplitTarget(std::string_view target, std::string& document, std::string& query);
 
+// The host (and port) an absolute target names ("http://host:8080/p" gives "host:8080"); "" for a target
+// that is a path. Such a target names the server asked for in place of the Host header.
+std::string_view TargetAuthority(std::string_view target);
+
 // The Content-Type header and the bytes for the handler's content text: "text/..." without a charset gets
 // one ("us-ascii" for text/xml, "ISO-8859-1" otherwise) and the text in it; a text without a type is
 // text/plain.

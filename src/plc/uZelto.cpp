@@ -207,9 +207,9 @@ void TZelto::AssignZeltoVarsToGadgetVars(TGadgetVarList& GadgetVarList) {
         return a.VarAt != b.VarAt ? a.VarAt < b.VarAt : a.GadgetAt < b.GadgetAt;
     });
     for (const TMatch& m : matches) {
-        // Whether the type takes the write value; the binding applies it only then.
-        const bool writeTaken =
-            m.Gadget->WriteReq() && WriteTextToValue(m.Gadget->WriteValue(), m.Var->Typ()).has_value();
+        // Whether the variable takes the write value (its type, and not read-only); the binding applies it
+        // only then.
+        const bool writeTaken = m.Gadget->WriteReq() && WriteValueFor(m.Gadget->WriteValue(), *m.Var).has_value();
         m.Gadget->SetZeltoVar(m.Var);
         auto copy = std::make_unique<TZeltoVar>();
         copy->Assign(m.Var);

@@ -290,6 +290,7 @@ bool TCommunicator::AcceptAnswer(int32_t SenderNAD, int32_t ReceiverNAD, std::st
 }
 
 void TCommunicator::LogStale(const TUDPEndpoint& Peer, const TUDPEndpoint& Local, const std::string& Text) {
+    if (!MyLog.LogStaleAnswers) return;  // only when asked for: by default the log has sent and received frames
     try {
         MyLog.AddComLog("Old " + PadLeft21(EndpointText(Peer.IP, Peer.Port)) + " -> " +
                         PadLeft21(EndpointText(Local.IP, Local.Port)) + ", arrived before the request, dropped: " +

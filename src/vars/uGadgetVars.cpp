@@ -87,6 +87,11 @@ std::optional<Variant> WriteTextToValue(std::string_view AText, TZeltoVarTyp Typ
     }
 }
 
+std::optional<Variant> WriteValueFor(std::string_view AText, const TZeltoVar& V) {
+    if (V.AccessType() == vaReadOnly) return std::nullopt;
+    return WriteTextToValue(AText, V.Typ());
+}
+
 // ---- TGadgetVar
 
 TGadgetVar::TGadgetVar(std::string AFullName, std::string AName, int32_t aNAD, int32_t AArrayIndex,
@@ -116,7 +121,7 @@ void TGadgetVar::SetZeltoVar(TZeltoVar* V) {
     if (V == nullptr) return;
     if (IsArray()) V->SetArrayIndex(fArrayIndex);
     if (fWriteReq) {
-        if (const std::optional<Variant> value = WriteTextToValue(fWriteValue, V->Typ())) V->SetValue(*value);
+        if (const std::optional<Variant> value = WriteValueFor(fWriteValue, *V)) V->SetValue(*value);
     }
 }
 

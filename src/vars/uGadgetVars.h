@@ -57,7 +57,8 @@ public:
     // The bound controller variable (not owned), or nullptr.
     TZeltoVar* ZeltoVar() const { return fZeltoVar; }
     // Binds: stores V; for an element request sets V's ArrayIndex to this index; with WriteReq set, converts
-    // WriteValue for V's type and, when it passes, writes it to V's Value (V's own WriteReq is not touched).
+    // WriteValue for V (WriteValueFor) and, when it passes, writes it to V's Value (V's own WriteReq is not
+    // touched).
     // A text that does not pass changes nothing. nullptr only unbinds.
     void SetZeltoVar(TZeltoVar* V);
 
@@ -86,6 +87,10 @@ private:
 // (bit 0/1, word 0..65535, int -32768..32767, long any 32-bit whole number, real a decimal number whose
 // single is 0 or of magnitude 1.5e-45..3.4e38; other types take nothing).
 std::optional<Variant> WriteTextToValue(std::string_view AText, TZeltoVarTyp Typ);
+// The value a request's write text gives the controller variable V, or nullopt when V is not written: a
+// variable that the controller's list marks read-only is never written from outside, and a text that V's
+// type refuses is dropped (the variable is then only read).
+std::optional<Variant> WriteValueFor(std::string_view AText, const TZeltoVar& V);
 
 // The request variables of a request in order. The request service's list owns them; a proxy's read and
 // write lists borrow them (TListOwnership::Borrows) and are emptied with ClearWithoutFreeing.

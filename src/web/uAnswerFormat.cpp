@@ -94,8 +94,12 @@ TAnswerFormat ChooseAnswerFormat(std::string_view Accept) {
         const TScore& b = scores[best];
         if (s.q > b.q || (s.q == b.q && s.specificity > b.specificity)) best = i;
     }
-    if (scores[best].q <= 0) return TAnswerFormat::Xml;
-    return kCandidates[best].Format;
+    if (scores[best].q > 0 && kCandidates[best].Format == TAnswerFormat::EventStream) return TAnswerFormat::EventStream;
+    // XML whenever the client takes it at all, so that a library's "application/json, */*" keeps the
+    // document it always had; JSON only for a client that takes JSON and not XML.
+    if (scores[0].q > 0) return TAnswerFormat::Xml;
+    if (scores[1].q > 0) return TAnswerFormat::Json;
+    return TAnswerFormat::Xml;
 }
 
 }  // namespace zelto

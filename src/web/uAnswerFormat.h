@@ -9,9 +9,10 @@ namespace zelto {
 enum class TAnswerFormat { Xml, Json, EventStream };
 
 // Each media range of the header counts with its q-value (default 1); the most specific range that
-// matches a format gives that format's q. The format with the highest q wins; a tie goes to the one named
-// more specifically, then to XML, then JSON. The event stream counts only when named exactly, never
-// through "*/*" or "text/*". An empty header, or one that matches none of them, gives XML.
+// matches a format gives that format's q. The event stream counts only when named exactly, never through
+// "*/*" or "text/*", and is chosen when its q is the highest (a tie goes to the one named more
+// specifically). Otherwise the answer is XML whenever XML's q is above 0 ("*/*", "text/*", "text/xml",
+// "application/xml"), JSON when only JSON's is, and XML when none is.
 TAnswerFormat ChooseAnswerFormat(std::string_view Accept);
 
 }  // namespace zelto

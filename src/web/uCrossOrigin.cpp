@@ -1,22 +1,17 @@
 #include "web/uCrossOrigin.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "base/TextEncoding.h"
 
 namespace zelto {
 
 namespace {
 
-std::string Lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
 // An origin compares without regard to the case of scheme and host, and without a trailing "/".
 std::string NormalOrigin(std::string_view s) {
     while (!s.empty() && s.back() == '/') s.remove_suffix(1);
-    return Lower(s);
+    return LowerAscii(s);
 }
 
 }  // namespace

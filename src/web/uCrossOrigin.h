@@ -28,7 +28,7 @@ public:
     std::string Text() const;
 
     static constexpr const char* kAllowedMethods = "GET, HEAD, POST, OPTIONS";
-    static constexpr const char* kAllowedHeaders = "Accept, Content-Type, Cache-Control, Last-Event-ID";
+    static constexpr const char* kAllowedHeaders = "Accept, Content-Type, Cache-Control, Last-Event-ID, X-Zelto-Write";
 
 private:
     bool fAny = false;

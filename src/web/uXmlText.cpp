@@ -6,6 +6,8 @@ namespace zelto {
 
 namespace {
 
+constexpr unsigned kReplacementCharacter = 0xFFFD;
+
 void AppendCodeUnit(std::string& out, unsigned unit) {
     out += "&#";
     out += std::to_string(unit);
@@ -27,7 +29,13 @@ std::string EscapeXml(std::string_view Text) {
                 case '>': out += "&gt;"; break;
                 case '&': out += "&amp;"; break;
                 case '"': out += "&quot;"; break;
-                default: out += static_cast<char>(c);
+                case '\t':
+                case '\n':
+                case '\r': out += static_cast<char>(c); break;
+                default:
+                    // XML 1.0 has no place for the other controls, not even as a reference.
+                    if (c < 0x20) AppendCodeUnit(out, kReplacementCharacter);
+                    else out += static_cast<char>(c);
             }
             continue;
         }

@@ -141,7 +141,8 @@ TEST_F(MainTest, OnlyAStoredOneMaximizes) {
 
 TEST_F(MainTest, AValueOfTheWrongTypeStopsStartUpAndIsNotOverwritten) {
     for (const char* name : {"Top", "Left", "Width", "Height", "Maximized", "LogToFile", "Port", "StreamInterval",
-                             "ParallelControllers", "MaxRequestItems", "MaxRequestControllers"}) {
+                             "ParallelControllers", "MaxRequestItems", "MaxRequestControllers", "WriteHeader",
+                             "LogStaleAnswers"}) {
         const std::string stored = std::string("QLinkPassword=keep\n") + name + "=abc\n";
         WriteFileText(OwnFile(), stored);
         fMessages.clear();
@@ -306,6 +307,8 @@ TEST_F(MainTest, TakenPortIsShownAndTheProgramRunsOn) {
 
 namespace {
 
+using H = std::vector<std::pair<std::string, std::string>>;
+
 class HandlerTest : public MainTest {
 protected:
     void SetUp() override {
@@ -314,6 +317,9 @@ protected:
         WriteFileText(Prog() + "/sub/data.json", "{}");
         WriteFileText(Prog() + "/Name With Space.TXT", "spaced");
         WriteFileText(Prog() + "/ZeltoHttpServer.log", "secret request lines");
+        for (const char* copy : {"ZeltoHttpServer.log.1", "ZeltoHttpServer.conf.bak", "page.html~", "ZeltoSim"})
+            WriteFileText(Prog() + "/sub/" + copy, "a copy of something kept");
+        fs::create_symlink(ExecutablePath(), Prog() + "/program");  // the running program under another name
         WriteFileText(fDir / "outside.txt", "outside");
         fs::create_symlink(fDir / "outside.txt", Prog() + "/link-out");
         fs::create_symlink("page.html", Prog() + "/link-in");
@@ -383,6 +389,11 @@ TEST_F(HandlerTest, SortsRequestsIntoFilesLoginsAndVariables) {
         {"/sub/log.txt", "", 404, "", missing("/sub/log.txt"), false},
         {"/cfg/Tessvik/ZeltoHttpServer.conf", "", 404, "", missing("/cfg/Tessvik/ZeltoHttpServer.conf"), false},
         {"/cfg/Tessvik/ZeltoComServer.conf", "", 404, "", missing("/cfg/Tessvik/ZeltoComServer.conf"), false},
+        {"/sub/ZeltoHttpServer.log.1", "", 404, "", missing("/sub/ZeltoHttpServer.log.1"), false},
+        {"/sub/ZeltoHttpServer.conf.bak", "", 404, "", missing("/sub/ZeltoHttpServer.conf.bak"), false},
+        {"/sub/page.html~", "", 404, "", missing("/sub/page.html~"), false},
+        {"/sub/ZeltoSim", "", 404, "", missing("/sub/ZeltoSim"), false},
+        {"/program", "", 404, "", missing("/program"), false},
         {std::string("/page.html\0x", 12), "", 404, "", missing(std::string("/page.html\0x", 12)), false},
         {"/", "username=a&password=", 200, "text/html", "1", false},
         {"/x", "password=&username=", 200, "text/html", "1", false},
@@ -428,8 +439,39 @@ TEST_F(HandlerTest, VariableRequestsCarryTheCurrentPasswordAndAreLogged) {
     EXPECT_EQ(calls[1].Password, "second");
     const std::string log = ReadFileText(Prog() + "/ZeltoHttpServer.log");
     EXPECT_NE(log.find("HTTP request from 192.168.1.20: c1.a\r\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("Login request from 10.0.0.9: username=u&password=p\r\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("Login request from 10.0.0.9: username=u&password=***\r\n"), std::string::npos) << log;
+    EXPECT_EQ(log.find("password=p"), std::string::npos) << log;
     EXPECT_NE(log.find("File request from 10.0.0.9: /page.html\r\n"), std::string::npos) << log;
+}
+
+TEST_F(HandlerTest, UnsafeRequestsAreRefusedBeforeTheServiceCountedAndLogged) {
+    MyLog.Enabled = true;
+    MyLog.DeleteFile();
+    const auto handle = [&](const std::string& document, const std::string& params, H headers) {
+        THttpRequestInfo rq;
+        rq.Command = "GET";
+        rq.ClientIp = "10.0.0.9";
+        rq.Document = document;
+        rq.Params = params;
+        rq.Headers = std::move(headers);
+        THttpResponseInfo rs;
+        fMain->IdHTTPServer1CommandGet(rq, rs);
+        return rs;
+    };
+    EXPECT_EQ(handle("/", "c1.a", {{"Host", "evil.example"}}).ResponseNo, 421);
+    EXPECT_EQ(handle("/", "c1.a=5&password=x", {{"Host", "127.0.0.1"}, {"Referer", "http://evil.example/"}}).ResponseNo, 403);
+    EXPECT_EQ(handle("/", "c1.a=5", {{"Host", "127.0.0.1:8080"}, {"Origin", "http://127.0.0.1:8080"}}).ResponseNo, 200);
+    EXPECT_EQ(handle("/x\r\n2099-01-01 forged line", "", {}).ResponseNo, 404);
+    EXPECT_EQ(fMain->ReqCount(), 4);
+    ASSERT_EQ(fFake->Calls().size(), 1u);  // only the write of the server's own page reached the service
+    const std::string log = ReadFileText(Prog() + "/ZeltoHttpServer.log");
+    EXPECT_NE(log.find("Refused request from 10.0.0.9 (421 Host 'evil.example' is not one of this server's names; "
+                       "add it with --allow-host): c1.a\r\n"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("(403 Writes from another site are refused; list its origin with --allow-origin): "
+                       "c1.a=5&password=***\r\n"),
+              std::string::npos) << log;
+    EXPECT_NE(log.find("File request from 10.0.0.9: /x%0D%0A2099-01-01 forged line\r\n"), std::string::npos) << log;
 }
 
 TEST_F(HandlerTest, AnErrorEscapesAfterCountingAndLeavesTheLock) {
@@ -571,22 +613,25 @@ TEST_F(HandlerTest, AnswerFormatsCrossOriginAndStreams) {
         fMain->IdHTTPServer1CommandGet(rq, rs);
         return rs;
     };
-    using H = std::vector<std::pair<std::string, std::string>>;
     const H allowed = {{"Access-Control-Allow-Origin", "http://page.example"}, {"Vary", "Origin"}};
+    // A variable answer depends on Accept and Origin and is never cached.
+    const H varied = {{"Vary", "Accept, Origin"}, {"Cache-Control", "no-store"}};
+    const H allowedVaried = {{"Access-Control-Allow-Origin", "http://page.example"}, varied[0], varied[1]};
     const struct {
         std::string command, params, accept, origin;
         int status;
         std::string type;
         H headers;  // the first ones expected
     } cases[] = {
-        {"GET", "c1.a", "", "", 200, "text/xml", {{"Vary", "Origin"}}},
-        {"GET", "c1.a&c1.b", "application/json", "http://page.example", 200, "application/json; charset=utf-8", allowed},
-        {"GET", "c1.a", "application/json", "http://other.example", 200, "application/json; charset=utf-8", {{"Vary", "Origin"}}},
+        {"GET", "c1.a", "", "", 200, "text/xml", varied},
+        {"GET", "c1.a&c1.b", "application/json", "http://page.example", 200, "application/json; charset=utf-8", allowedVaried},
+        {"GET", "c1.a", "application/json", "http://other.example", 200, "application/json; charset=utf-8", varied},
         {"OPTIONS", "", "", "http://page.example", 204, "", allowed},
         {"OPTIONS", "", "", "http://other.example", 405, "", {{"Vary", "Origin"}, {"Allow", "GET, HEAD, POST"}}},
-        {"GET", "c1.a&c1.b=5", "text/event-stream", "", 400, "text/plain", {{"Vary", "Origin"}}},
-        {"HEAD", "c1.a=5", "", "", 200, "text/xml", {{"Vary", "Origin"}}},  // reads, never writes
-        {"GET", "c1.a", "text/event-stream", "http://page.example", 200, "text/event-stream; charset=utf-8", allowed},
+        {"GET", "c1.a&c1.b=5", "text/event-stream", "", 400, "text/plain", varied},
+        {"HEAD", "c1.a=5", "", "", 200, "text/xml", varied},  // reads, never writes
+        {"GET", "c1.a", "text/event-stream", "http://page.example", 200, "text/event-stream; charset=utf-8",
+         {allowedVaried[0], allowedVaried[1]}},
     };
     int32_t counted = 0;
     for (const auto& c : cases) {
@@ -617,10 +662,12 @@ TEST_F(HandlerTest, AnswerFormatsCrossOriginAndStreams) {
             EXPECT_TRUE(rs.Stream->Finished());  // shutdown ends the stream
         }
     }
-    // Without the setting nothing changes: no extra headers, OPTIONS refused.
+    // Without the setting no cross-origin headers, OPTIONS refused; a file answer has no extra header.
     fMain = MakeMain();
     fMain->FormCreate();
-    EXPECT_TRUE(handle("GET", "c1.a", "", "http://page.example").ExtraHeaders.empty());
+    EXPECT_EQ(handle("GET", "c1.a", "", "http://page.example").ExtraHeaders,
+              (H{{"Vary", "Accept"}, {"Cache-Control", "no-store"}}));
+    EXPECT_TRUE(handle("GET", "", "", "http://page.example").ExtraHeaders.empty());
     const THttpResponseInfo rs = handle("OPTIONS", "", "", "http://page.example");
     EXPECT_EQ(rs.ResponseNo, 405);
     EXPECT_EQ(rs.ExtraHeaders, (H{{"Allow", "GET, HEAD, POST"}}));

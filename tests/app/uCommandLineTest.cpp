@@ -46,6 +46,10 @@ TEST(CommandLine, ReadsEveryOption) {
         {{"--parallel-controllers", "0"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--max-request-items", "many"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--max-request-controllers", "1025"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--allow-host", "plant.example, *", "--write-header", "--log-stale-answers"}, false, false, false, std::nullopt,
+         std::nullopt, false},
+        {{"--allow-host", "http://plant.example/"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--write-header=1"}, false, false, false, std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const TCommandLine cl = ParseCommandLine(c.args);
@@ -66,6 +70,10 @@ TEST(CommandLine, ReadsEveryOption) {
     EXPECT_EQ(bounds.Service.MaxRequestItems, 50);
     EXPECT_EQ(bounds.Service.MaxRequestControllers, std::nullopt);
     EXPECT_EQ(ParseCommandLine({"--parallel-controllers", "0"}).Error, "--parallel-controllers needs a number from 1 to 1024, not '0'");
+    const TCommandLine safety = ParseCommandLine({"--allow-host=plant.example", "--write-header", "--log-stale-answers"});
+    EXPECT_EQ(safety.Service.AllowHost, "plant.example");
+    EXPECT_TRUE(safety.Service.WriteHeader);
+    EXPECT_TRUE(safety.Service.LogStaleAnswers);
 }
 
 TEST(InstanceName, FileNameWithoutFolderAndBackslashesThenVersion) {

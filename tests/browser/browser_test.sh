@@ -10,24 +10,7 @@
 set -euo pipefail
 
 server=$1 sim=$2 alc=$3 out=$4
-chromium=${CHROMIUM:-$(command -v chromium || command -v chromium-browser || true)}
-if [ -z "$chromium" ]; then
-  echo "chromium is not installed (scripts/deps.sh installs it); skipping"
-  exit 77
-fi
-
-# Re-run inside a private network namespace with only the loopback adapter.
-if [ "${ZELTO_BROWSER_NETNS:-}" != 1 ]; then
-  if ! unshare -n true 2>/dev/null; then
-    echo "cannot create a network namespace here (needs root); skipping"
-    exit 77
-  fi
-  exec env ZELTO_BROWSER_NETNS=1 unshare -n "$0" "$@"
-fi
-ip link set lo up
-
-. "$(dirname "$0")/../background.sh"
-. "$(dirname "$0")/../wait_for.sh"
+. "$(dirname "$0")/common.sh"
 
 "$sim" --alc "$alc" 10 >"$work/sim.out" 2>&1 &
 sim_pid=$!

@@ -374,7 +374,7 @@ public:
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         if (::connect(fFd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) return;
-        const std::string rq = "GET /?" + query + " HTTP/1.1\r\nHost: t\r\nAccept: text/event-stream\r\n\r\n";
+        const std::string rq = "GET /?" + query + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: text/event-stream\r\n\r\n";
         (void)!::write(fFd, rq.data(), rq.size());
     }
     ~TStreamClient() { ::close(fFd); }

@@ -103,6 +103,22 @@ TEST_F(LogTest, NewFileIsForTheUserOnly) {
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
+TEST_F(LogTest, AnOlderFileIsTightenedAndNoTextStartsALineOfItsOwn) {
+    { std::ofstream(fFile) << "older line\r\n"; }
+    std::filesystem::permissions(fFile, std::filesystem::perms::others_read | std::filesystem::perms::group_read,
+                                 std::filesystem::perm_options::add);
+    TMyLog log(fFile);
+    log.Enabled = true;
+    log.AddLog(std::string("File request from 10.0.0.2: /a\r\n2018-05-03 09:04:05.006 forged\x1b[2J\t\0!", 69));
+    log.AddComLog("Rx\n");
+    EXPECT_EQ(std::filesystem::status(fFile).permissions() & std::filesystem::perms::all,
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(Contents(), "older line\r\n"
+                          "2018-05-03 09:04:05.006 File request from 10.0.0.2: /a%0D%0A2018-05-03 09:04:05.006 "
+                          "forged%1B[2J%09%00!\r\n"
+                          "2018-05-03 09:04:05.006 COM Rx%0A\r\n");
+}
+
 TEST_F(LogTest, UnwritableFolderDropsLinesQuietly) {
     TMyLog log((fDir / "missing" / "x.log").string());
     log.Enabled = true;

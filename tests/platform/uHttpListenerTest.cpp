@@ -100,13 +100,14 @@ TEST_F(HttpListenerTest, HandsTheHandlerTheRequest) {
     const std::string longQuery = std::string(20 * 1024, 'q');  // a few hundred variables
     const struct {
         std::string request, command, document, params;
+        std::string host = {};  // the Host the handler sees, when given: an absolute target's wins
     } cases[] = {
         {"GET /v?" + longQuery + " HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/v", longQuery},
         {"GET /a%20b/c.html?x=%41&y HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/a b/c.html", "x=%41&y"},
         {"GET /%2e%2e/x HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/../x", ""},
         {"GET /p%zz%4 HTTP/1.0\r\n\r\n", "GET", "/p%zz%4", ""},
-        {"GET http://host:1/abs?k HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/abs", "k"},
-        {"HEAD /h?z HTTP/1.1\r\nHost: h\r\n\r\n", "HEAD", "/h", "z"},
+        {"GET http://host:1/abs?k HTTP/1.1\r\nHost: h\r\n\r\n", "GET", "/abs", "k", "host:1"},
+        {"HEAD /h?z HTTP/1.1\r\nHost: h\r\n\r\n", "HEAD", "/h", "z", "h"},
         {"POST /f?q=2 HTTP/1.1\r\nHost: h\r\nContent-Type: application/x-www-form-urlencoded; charset=UTF-8\r\n"
          "Content-Length: 3\r\n\r\na=1",
          "POST", "/f", "a=1&q=2"},
@@ -129,6 +130,9 @@ TEST_F(HttpListenerTest, HandsTheHandlerTheRequest) {
         EXPECT_EQ(seen.back().Command, c.command);
         EXPECT_EQ(seen.back().Document, c.document) << c.request;
         EXPECT_EQ(seen.back().Params, c.params) << c.request;
+        if (!c.host.empty()) {
+            EXPECT_EQ(seen.back().Header("Host"), c.host) << c.request;
+        }
         EXPECT_EQ(seen.back().ClientIp, "127.0.0.1");
         EXPECT_EQ(seen.back().LocalIp, "127.0.0.1");
     }

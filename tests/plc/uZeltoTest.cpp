@@ -19,6 +19,7 @@ const std::vector<std::string> kAlc = {
     "000C 2 1 0 1 global bit pump Pump running",
     "0016 2 4 0 2 global word table Step table",
     "0024 0 1 0 2 local int scratch Scratch register",
+    "0010 3 1 0 4 global long cycles Pump starts (read-only: flags bit 0)",
 };
 
 // A proxy for NAD 10 on a scripted socket that records what is sent and never answers.
@@ -83,24 +84,27 @@ TEST_F(TProxyTest, BindsByNameElementAndScope) {
     EXPECT_EQ(zelto.SelectedVarList().Count(), copies);
 }
 
-TEST_F(TProxyTest, OnlyWritesTheTypeTakesAreSent) {
+TEST_F(TProxyTest, OnlyWritesTheVariableTakesAreSent) {
     for (const char* item : {"c10.pump=1", "c10.pump=2", "c10.table[1]=65535", "c10.table[2]=65536",
-                             "c10.temp=-12.5", "c10.temp=1e39"})
+                             "c10.temp=-12.5", "c10.temp=1e39", "c10.cycles=5"})
         Add(item);
     zelto.AssignZeltoVarsToGadgetVars(request);
     // Copies in the order of the controller's variables, then of the items; a refused write's copy holds
-    // the cached value and must not be sent.
-    const std::vector<std::pair<std::string, bool>> expected = {{"temp", true}, {"temp", false}, {"pump", true},
-                                                                {"pump", false}, {"table", true}, {"table", false}};
+    // the cached value and must not be sent. A read-only variable is only read, whatever the value.
+    const std::vector<std::pair<std::string, bool>> expected = {{"temp", true},   {"temp", false}, {"pump", true},
+                                                                {"pump", false},  {"table", true}, {"table", false},
+                                                                {"cycles", false}};
     std::vector<std::pair<std::string, bool>> copies;
     for (const TZeltoVar* v : zelto.SelectedVarList()) copies.emplace_back(v->Name(), v->WriteReq());
     EXPECT_EQ(copies, expected);
     EXPECT_EQ(zelto.ZeltoVarList().FindByName("temp")->ValueFloat(), -12.5) << "the write value is applied";
+    EXPECT_EQ(zelto.ZeltoVarList().FindByName("cycles")->ValueInt(), 0) << "a read-only variable keeps its value";
 
     // Refused writes alone send nothing at all.
     request.Clear();
     Add("c10.pump=2");
     Add("c10.temp=abc");
+    Add("c10.cycles=7");
     zelto.AssignZeltoVarsToGadgetVars(request);
     EXPECT_FALSE(zelto.WriteVars());
     EXPECT_TRUE(fSocket->Sent().empty());

@@ -407,6 +407,7 @@ TEST_F(CommunicatorTest, TransmitAndReceiveLogLines) {
     MyLog.Enabled = true;
     const bool oldShorten = MyLog.ShortenComMessages;
     MyLog.ShortenComMessages = false;
+    MyLog.LogStaleAnswers = true;  // LogStaleAnswers=1; without it the "Old" line is not written
 
     AnswerEverySend(Answer(10), "10.1.2.7");
     ASSERT_TRUE(fComm->Connect());
@@ -419,6 +420,7 @@ TEST_F(CommunicatorTest, TransmitAndReceiveLogLines) {
     EXPECT_FALSE(fComm->SendCommand(kCmdPing));
 
     MyLog.Enabled = false;
+    MyLog.LogStaleAnswers = false;
     MyLog.ShortenComMessages = oldShorten;
     MyLog.SetLogFile(oldFile);
     std::ifstream in(file);

@@ -367,10 +367,11 @@ TEST(GadgetVarList, ReadToStreamNeedsTheExpectedSize) {
 // index, and the values the controller would be sent.
 TEST(GadgetVarList, RequestBoundToAnAlc) {
     TZeltoVarList vars;
-    vars.LoadFromStr({";CPU Zelto-2 ", "0010 3 4 0 2 global word tab Step table", "0020 0 1 0 4 global real level"},
+    vars.LoadFromStr({";CPU Zelto-2 ", "0010 2 4 0 2 global word tab Step table", "0020 0 1 0 4 global real level",
+                      "0030 3 1 0 2 global word limit Read-only: flags bit 0"},
                      10);
     TGadgetVarList request;
-    for (const char* n : {"c10.tab[2]=7", "c10.level=2.5", "c10.tab[9]", "c11.level", "c10.tab"})
+    for (const char* n : {"c10.tab[2]=7", "c10.level=2.5", "c10.tab[9]", "c11.level", "c10.tab", "c10.limit=5"})
         request.Add(std::make_unique<TGadgetVar>(n));
     for (TZeltoVar* v : vars)
         for (TGadgetVar* g : request) {
@@ -385,6 +386,8 @@ TEST(GadgetVarList, RequestBoundToAnAlc) {
     EXPECT_EQ(request.Items(2)->ZeltoVar(), nullptr);
     EXPECT_EQ(request.Items(3)->ZeltoVar(), nullptr);
     EXPECT_EQ(request.Items(4)->ZeltoVar(), vars.Items(0));
+    EXPECT_EQ(request.Items(5)->ZeltoVar(), vars.Items(5));
+    EXPECT_EQ(vars.Items(5)->ZeltoValue(), 0) << "a read-only variable is never written";
     EXPECT_FALSE(request.AllTagsOk());
     EXPECT_EQ(BuildFullName(10, *vars.Items(3)), "c10.tab[3]");
 }

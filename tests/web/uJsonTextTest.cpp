@@ -93,10 +93,13 @@ TEST(AnswerFormat, AcceptHeaderChoosesTheAnswer) {
         {"*/*", F::Xml},
         {"application/json", F::Json},
         {"Application/JSON; charset=utf-8", F::Json},
-        {"application/json, text/plain, */*", F::Json},                              // fetch libraries
+        {"application/json, text/plain, */*", F::Xml},                               // axios, Angular
+        {"application/json, */*;q=0.01", F::Xml},                                     // XML admitted at all
+        {"text/xml;q=0, application/xml;q=0, */*", F::Json},                          // XML refused by name
+        {"application/json, text/event-stream", F::Json},
         {"text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8", F::Xml},  // a browser's page load
         {"application/json;q=0.5, text/xml", F::Xml},
-        {"text/xml;q=0.4, application/json;q=0.8", F::Json},
+        {"text/xml;q=0.4, application/json;q=0.8", F::Xml},
         {"application/*", F::Xml},
         {"text/*", F::Xml},
         {"application/json;q=0, */*", F::Xml},
