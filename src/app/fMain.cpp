@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 
@@ -12,6 +13,7 @@
 #include "platform/uVersion.h"
 #include "plc/uAlcCache.h"
 #include "qlink/uChecksumKey.h"
+#include "web/uMetrics.h"
 
 namespace zelto {
 
@@ -44,6 +46,17 @@ void ReadChecksumKey(const TRegistry& reg, TChecksumKey& key) {
         !ParseChecksumWeights(reg.ReadString("QLinkChecksumWeights"), key.Weights))
         throw refuse("QLinkChecksumWeights", kChecksumWeightsExpected);
 }
+
+// Counts a request in the metrics when the handler has answered it: its kind, status and the time taken.
+struct TRequestTally {
+    const THttpResponseInfo& Response;
+    TRequestKind Kind = TRequestKind::Other;
+    std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+    ~TRequestTally() {
+        Metrics().CountRequest(Kind, Response.ResponseNo,
+                               std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count());
+    }
+};
 
 // OPTIONS always reaches the handler, which answers it by the cross-origin setting (405 without one).
 THttpLimits WithOptions(THttpLimits limits) {
@@ -88,6 +101,7 @@ void TfmMain::FormCreate() {
     RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSettingsKey, SettingsFlat());
     RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat());
     RemoveInterruptedAlcCacheWrites();
+    InstallMetricsObservers();
     fZeltoServer = fFactory ? fFactory(*this) : nullptr;
     // Lock is a member and exists from construction on, before the listener can call the handler.
     try {
@@ -111,6 +125,19 @@ void TfmMain::FormCreate() {
             fZeltoServer->SetPassword(QLinkPassword());
             return fZeltoServer->ReadResults(q, false);
         });
+    if (fMqttSettings) {
+        // A write from the broker takes the path of an HTTP write: the request lock, the password, the
+        // service's checks (the read-only rule among them).
+        fMqtt = std::make_unique<TMqttPublisher>(
+            *fMqttSettings, fWebClients->Hub(),
+            [this](const std::string& q) {
+                std::lock_guard<std::mutex> lock(Lock);
+                if (!fZeltoServer) return TVarResults{};
+                fZeltoServer->SetPassword(QLinkPassword());
+                return fZeltoServer->ReadResults(q, true);
+            },
+            [](const std::string& text) { std::cerr << "ZeltoHttpServer: " << text << std::endl; });
+    }
     IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
     try {
         IdHTTPServer1.Start();
@@ -133,6 +160,7 @@ void TfmMain::FormDestroy() {
             ShowMessage(e.what());
         }
     }
+    if (fMqtt) fMqtt->Stop();  // "offline" on the broker before the reader goes
     if (fWebClients) fWebClients->Stop();  // every stream ends cleanly before the listener stops
     IdHTTPServer1.Stop();  // no request is in the handler once this returns
     fZeltoServer.reset();
@@ -141,8 +169,10 @@ void TfmMain::FormDestroy() {
 void TfmMain::LoadSettings() {
     TRegistry reg(fOptions.SettingsRoot, SettingsFlat());
     TServiceOptions stored;
+    TMqttOptions storedMqtt;
     if (reg.OpenKey(kSettingsKey, false)) {
         stored = ReadServiceSettings(reg);
+        storedMqtt = ReadMqttSettings(reg);
         TWindowGeometry g = Geometry;
         if (reg.ValueExists("Top")) g.Top = reg.ReadInteger("Top");
         if (reg.ValueExists("Left")) g.Left = reg.ReadInteger("Left");
@@ -162,6 +192,7 @@ void TfmMain::LoadSettings() {
     }
     fService = ResolveServiceSettings(fOptions.Service, stored, fProgramDir);
     fReadOnly = fService.ReadOnly;
+    fMqttSettings = ResolveMqttSettings(fOptions.Mqtt, storedMqtt, fService.ReadOnly);
     // The sibling's adapter choice is read whether or not the program's own key exists, and so are the
     // checksum constants of the installation's controllers, which both programs share.
     TChecksumKey checksum = kDefaultChecksumKey;
@@ -216,7 +247,16 @@ std::optional<std::string> TfmMain::ResolveFile(const std::string& document) con
     return file.string();
 }
 
+void TfmMain::AnswerMetrics(THttpResponseInfo& AResponseInfo) const {
+    TMetricsGauges gauges;
+    gauges.HttpConnectionsOpen = IdHTTPServer1.ConnectionCount();
+    gauges.StreamsOpen = fWebClients ? fWebClients->StreamCount() : 0;
+    AResponseInfo.ContentType = kMetricsContentType;
+    AResponseInfo.ContentText = Metrics().Text(gauges);
+}
+
 void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THttpResponseInfo& AResponseInfo) {
+    TRequestTally tally{AResponseInfo};
     if (!fService.Access.Allows(ARequestInfo.ClientIp)) {
         // Not counted, not logged, no file and no controller traffic: the client learns nothing.
         AResponseInfo.ResponseNo = 403;
@@ -236,19 +276,25 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
     const std::string& params = ARequestInfo.Params;
     if (params.empty()) {
         MyLog.AddLog("File request from " + ARequestInfo.ClientIp + ": " + ARequestInfo.Document);
+        tally.Kind = TRequestKind::File;
         if (const auto file = ResolveFile(ARequestInfo.Document)) {
             AResponseInfo.ContentType = ContentTypeOfFile(ARequestInfo.Document);  // by the name asked for
             AResponseInfo.ContentStream = std::make_unique<TContentFile>(*file);
+        } else if (ARequestInfo.Document == "/metrics") {  // a file of that name wins
+            tally.Kind = TRequestKind::Other;
+            AnswerMetrics(AResponseInfo);
         } else {
             AResponseInfo.ResponseNo = 404;
             AResponseInfo.ContentText = "The requested URL " + ARequestInfo.Document + " was not found on this server.";
         }
     } else if (IsLoginRequest(params)) {
         MyLog.AddLog("Login request from " + ARequestInfo.ClientIp + ": " + params);
+        tally.Kind = TRequestKind::Login;
         AResponseInfo.ContentType = "text/html";
         AResponseInfo.ContentText = "1";  // every login is accepted
     } else {
         MyLog.AddLog("HTTP request from " + ARequestInfo.ClientIp + ": " + params);
+        tally.Kind = TRequestKind::Variable;
         if (!fZeltoServer) {
             AResponseInfo.ResponseNo = 503;
             AResponseInfo.ContentType = "text/plain";
@@ -258,6 +304,7 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         fZeltoServer->SetPassword(QLinkPassword());  // a password changed meanwhile applies from now on
         if (fWebClients) {
             fWebClients->AnswerVariables(ARequestInfo, AResponseInfo, *fZeltoServer);
+            if (AResponseInfo.Stream) tally.Kind = TRequestKind::Stream;
         } else {
             AResponseInfo.ContentType = "text/xml";
             AResponseInfo.ContentText = fZeltoServer->ReadVars(params);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "app/uMqttOptions.h"
 #include "app/uRequestService.h"
 #include "app/uServiceOptions.h"
 #include "app/uWebClients.h"
@@ -42,6 +43,7 @@ struct TMainOptions {
     TServiceOptions Service;                    // --www, --log, --config, --allow, --read-only, --bind
     std::optional<std::string> AllowOriginOverride;  // --allow-origin: this run only, not saved
     std::optional<int> StreamIntervalOverride;       // --stream-interval: this run only, not saved
+    TMqttOptions Mqtt;                               // --mqtt...: this run only, not saved
     THttpLimits Limits;
 };
 
@@ -115,6 +117,8 @@ public:
     int StreamInterval() const { return fStreamInterval; }
     // Cross-origin rules and live streams in force (nullptr before FormCreate).
     const TWebClients* WebClients() const { return fWebClients.get(); }
+    // The MQTT publisher (nullptr while no broker is set).
+    const TMqttPublisher* MqttPublisher() const { return fMqtt.get(); }
     void SetHttpPort(uint16_t port) { fHttpPort = port; }
     TWindowGeometry Geometry;
 
@@ -127,6 +131,8 @@ private:
     // The file a document names, or nullopt when there is none to serve (missing, a folder, outside the
     // program folder, or the log file).
     std::optional<std::string> ResolveFile(const std::string& document) const;
+    // GET /metrics: the server's metrics in the Prometheus text format.
+    void AnswerMetrics(THttpResponseInfo& AResponseInfo) const;
 
     TMainOptions fOptions;
     TRequestServiceFactory fFactory;
@@ -154,6 +160,8 @@ private:
     bool fSettingsLoaded = false;
     std::unique_ptr<IRequestService> fZeltoServer;
     std::unique_ptr<TWebClients> fWebClients;  // stopped before the service it reads is freed
+    std::optional<TMqttSettings> fMqttSettings;  // set by LoadSettings
+    std::unique_ptr<TMqttPublisher> fMqtt;       // stopped before the hub it listens to
     THttpListener IdHTTPServer1;  // declared last: stopped before the fields it serves are gone
 };
 

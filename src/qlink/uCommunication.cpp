@@ -1,4 +1,5 @@
 #include "qlink/uCommunication.h"
+#include "qlink/uExchangeObserver.h"
 
 #include <algorithm>
 
@@ -100,6 +101,7 @@ bool TCommunicator::SendRequest(uint8_t Command, std::span<const uint8_t> Data) 
 bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
     TWaitTimeReset reset(fWaitTime);
     bool answered = false;
+    bool sent = false;
     for (int attempt = 0; attempt < fNoRetries && !answered; ++attempt) {
         {
             // Ready for the answer before the request leaves, so that a quick answer is not missed. A
@@ -123,9 +125,11 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
             if (!destination.empty() && (!fUDPDriver || !fUDPDriver->SendTo(Frame, destination, kQLinkPort)))
                 destination.clear();
             LogTransmit(destination, Frame);
+            sent = sent || !destination.empty();
         }
         answered = WaitForAnswer(fWaitTime);
     }
+    NoteExchange(fAskedNAD, answered ? TExchangeResult::Answered : sent ? TExchangeResult::Timeout : TExchangeResult::Refused);
     return answered;
 }
 
