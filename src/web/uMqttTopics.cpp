@@ -45,14 +45,14 @@ std::optional<TMqttBroker> ParseMqttUrl(const std::string& Url, std::string& Why
     if (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
     std::string_view port;
     if (rest.starts_with('[')) {
+        // An IPv6 address: [address] or [address]:port.
         const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos) rest = {};
-        else {
-            if (close + 1 < rest.size()) {
-                if (rest[close + 1] != ':') rest = {};
-                else port = rest.substr(close + 2);
-            }
-            rest = rest.substr(1, close == std::string_view::npos ? 0 : close - 1);
+        const bool tail = close != std::string_view::npos && close + 1 < rest.size();
+        if (close == std::string_view::npos || (tail && rest[close + 1] != ':')) {
+            rest = {};
+        } else {
+            if (tail) port = rest.substr(close + 2);
+            rest = rest.substr(1, close - 1);
         }
     } else if (const std::size_t colon = rest.find(':'); colon != std::string_view::npos) {
         port = rest.substr(colon + 1);

@@ -41,6 +41,13 @@ TEST(CommandLine, ReadsEveryOption) {
         {{"--stream-interval", "0"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--stream-interval", "fast"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--allow-origin"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt", "mqtt://broker", "--mqtt-publish", "c10.temp, c10.table[2]", "--mqtt-interval=250", "--mqtt-writes",
+          "--mqtt-prefix", "site/a"}, false, false, false, std::nullopt, std::nullopt, false},
+        {{"--mqtt", "tcp://broker"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-publish", "c10.temp,sys.server_version"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-interval", "5"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-prefix", "a/#"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-writes=1"}, false, false, false, std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const TCommandLine cl = ParseCommandLine(c.args);
@@ -56,6 +63,10 @@ TEST(CommandLine, ReadsEveryOption) {
     const TCommandLine web = ParseCommandLine({"--allow-origin", "http://a.example https://b.example", "--stream-interval", "1000"});
     EXPECT_EQ(web.AllowOrigin, "http://a.example https://b.example");
     EXPECT_EQ(web.StreamInterval, 1000);
+    const TCommandLine mqtt = ParseCommandLine({"--mqtt=mqtts://[::1]:9883", "--mqtt-interval", "250", "--mqtt-writes"});
+    EXPECT_EQ(mqtt.Mqtt.Broker, "mqtts://[::1]:9883");
+    EXPECT_EQ(mqtt.Mqtt.Interval, 250);
+    EXPECT_TRUE(mqtt.Mqtt.Writes);
 }
 
 TEST(InstanceName, FileNameWithoutFolderAndBackslashesThenVersion) {
