@@ -173,7 +173,10 @@ struct TMqttPublisher::TImpl {
         std::chrono::milliseconds wait = kFirstRetry;
         bool reported = false;  // the operator hears once per run of failures; the log hears every one
         while (!Stopping) {
-            const int rc = mosquitto_connect(Mosq, Settings.Broker.Host.c_str(), Settings.Broker.Port, kKeepAliveSeconds);
+            // Without waiting for the TCP connection (the loop below completes it), so that a stop is never
+            // held up by a broker that does not answer; one that does not complete within the keep-alive
+            // time is given up by the library.
+            const int rc = mosquitto_connect_async(Mosq, Settings.Broker.Host.c_str(), Settings.Broker.Port, kKeepAliveSeconds);
             if (rc != MOSQ_ERR_SUCCESS) {
                 const std::string why = rc == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(rc);
                 Tell("could not reach the MQTT broker " + Where + ": " + why + "; trying again in " +
@@ -189,8 +192,7 @@ struct TMqttPublisher::TImpl {
                 loop = mosquitto_loop(Mosq, kLoopTimeoutMs, 1);
                 if (JustConnected.exchange(false)) {
                     wait = kFirstRetry;
-                    if (reported) Tell("connected to the MQTT broker " + Where, true);
-                    else Tell("connected to the MQTT broker " + Where, false);
+                    Tell("connected to the MQTT broker " + Where, reported);  // the operator heard of the outage
                     reported = false;
                     {
                         std::lock_guard<std::mutex> lock(Lock);
@@ -203,7 +205,7 @@ struct TMqttPublisher::TImpl {
             const bool wasConnected = Connected.exchange(false);
             Metrics().NoteMqttConnected(false);
             const std::string why = loop == MOSQ_ERR_ERRNO ? std::strerror(errno) : mosquitto_strerror(loop);
-            Tell((wasConnected ? "lost the connection to the MQTT broker " : "could not connect to the MQTT broker ") +
+            Tell((wasConnected ? "lost the connection to the MQTT broker " : "could not reach the MQTT broker ") +
                      Where + ": " + why + "; trying again in " + std::to_string(wait.count() / 1000) + " s",
                  !reported);
             reported = true;
