@@ -131,19 +131,22 @@ void TStreamHub::Tick() {
     // number of rounds is read every that many rounds, not one later.
     std::map<int64_t, std::vector<std::string>> groups;
     std::set<TListenerId> due;
+    std::set<int64_t> named;  // the controllers any subscriber names, due or not
     {
         std::lock_guard<std::mutex> lock(fLock);
         std::erase_if(fSubscribers, [](const auto& s) { return s->Stream && s->Stream->Closed(); });
         const auto soon = std::chrono::steady_clock::now() + RoundLocked() / 2;
         std::set<std::string> seen;
         for (const auto& s : fSubscribers) {
+            for (const std::string& item : s->Items) named.insert(StreamGroupOf(item));
             if (s->Due > soon) continue;
             due.insert(s->Id);
             for (const std::string& item : s->Items)
                 if (seen.insert(item).second) groups[StreamGroupOf(item)].push_back(item);
         }
     }
-    std::erase_if(fGroups, [&](const auto& g) { return !groups.contains(g.first); });
+    // A controller keeps its back-off while anyone names it, also through rounds in which nobody is due.
+    std::erase_if(fGroups, [&](const auto& g) { return !named.contains(g.first); });
     std::map<std::string, std::string> entries;
     std::map<std::string, TVarResult> results;
     for (const auto& [key, items] : groups) {

@@ -1,5 +1,6 @@
 #include "web/uStreamHub.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
@@ -234,7 +235,17 @@ TEST(StreamHub, ListenersShareTheRoundsAndHearChangesOnly) {
     const std::size_t reads = plc.Reads();
     ASSERT_TRUE(plc.WaitReads(reads, 3));
     EXPECT_EQ(callCount(), after);
-    std::lock_guard<std::mutex> lock(plc.m);
-    EXPECT_EQ(plc.queries.back(), "c10.temp");
+    {
+        std::lock_guard<std::mutex> lock(plc.m);
+        EXPECT_EQ(plc.queries.back(), "c10.temp");
+    }
     EXPECT_EQ(hub.Count(), 1u);
+
+    // A controller that does not answer is asked less and less often for a listener too, also when the
+    // listener is due only every other round.
+    hub.Subscribe({"c12.gone"}, 80ms, listener);
+    std::this_thread::sleep_for(1500ms);
+    std::lock_guard<std::mutex> lock(plc.m);
+    EXPECT_LT(std::count(plc.queries.begin(), plc.queries.end(), "c12.gone"), 10);
+    EXPECT_GE(std::count(plc.queries.begin(), plc.queries.end(), "c12.gone"), 2);
 }
