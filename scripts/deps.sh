@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libboost-dev
+  zlib1g-dev libboost-dev libmosquitto-dev
+  mosquitto mosquitto-clients python3-paho-mqtt python3-prometheus-client
   qt6-base-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 util-linux procps curl unzip python3 media-types

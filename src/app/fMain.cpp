@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <utility>
@@ -14,6 +15,7 @@
 #include "platform/uVersion.h"
 #include "plc/uAlcCache.h"
 #include "qlink/uChecksumKey.h"
+#include "web/uMetrics.h"
 
 namespace zelto {
 
@@ -46,6 +48,17 @@ void ReadChecksumKey(const TRegistry& reg, TChecksumKey& key) {
         !ParseChecksumWeights(reg.ReadString("QLinkChecksumWeights"), key.Weights))
         throw refuse("QLinkChecksumWeights", kChecksumWeightsExpected);
 }
+
+// Counts a request in the metrics when the handler has answered it: its kind, status and the time taken.
+struct TRequestTally {
+    const THttpResponseInfo& Response;
+    TRequestKind Kind = TRequestKind::Other;
+    std::chrono::steady_clock::time_point Start = std::chrono::steady_clock::now();
+    ~TRequestTally() {
+        Metrics().CountRequest(Kind, Response.ResponseNo,
+                               std::chrono::duration<double>(std::chrono::steady_clock::now() - Start).count());
+    }
+};
 
 // OPTIONS always reaches the handler, which answers it by the cross-origin setting (405 without one).
 THttpLimits WithOptions(THttpLimits limits) {
@@ -90,6 +103,7 @@ void TfmMain::FormCreate() {
     RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSettingsKey, SettingsFlat());
     RemoveInterruptedSettingsWrites(fOptions.SettingsRoot, kSiblingSettingsKey, SettingsFlat());
     RemoveInterruptedAlcCacheWrites();
+    InstallMetricsObservers();
     std::string settingsError;
     try {
         LoadSettings();
@@ -137,6 +151,22 @@ void TfmMain::FormCreate() {
             query.Counted = false;
             return service->ReadResults(query).Results;
         });
+    if (fMqttSettings) {
+        // A write from the broker takes the path of an HTTP write: a request value with the password and the
+        // read-only switch, through the service's checks (the read-only rule of the variable list among them).
+        fMqtt = std::make_unique<TMqttPublisher>(
+            *fMqttSettings, fWebClients->Hub(),
+            [this](const std::string& q) {
+                const auto service = Service();
+                if (!service) return TVarResults{};
+                TVarQuery query;
+                query.Params = q;
+                query.Password = QLinkPassword();
+                query.ReadOnly = fReadOnly;
+                return service->ReadResults(query).Results;
+            },
+            [](const std::string& text) { std::cerr << "ZeltoHttpServer: " << text << std::endl; });
+    }
     IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
     try {
         IdHTTPServer1.Start();
@@ -159,6 +189,7 @@ void TfmMain::FormDestroy() {
             ShowMessage(e.what());
         }
     }
+    if (fMqtt) fMqtt->Stop();  // "offline" on the broker before the reader goes
     if (fWebClients) fWebClients->Stop();  // every stream ends cleanly before the listener stops
     IdHTTPServer1.Stop();  // no request is in the handler once this returns
     std::shared_ptr<IRequestService> old;
@@ -171,8 +202,10 @@ void TfmMain::FormDestroy() {
 void TfmMain::LoadSettings() {
     TRegistry reg(fOptions.SettingsRoot, SettingsFlat());
     TServiceOptions stored;
+    TMqttOptions storedMqtt;
     if (reg.OpenKey(kSettingsKey, false)) {
         stored = ReadServiceSettings(reg);
+        storedMqtt = ReadMqttSettings(reg);
         TWindowGeometry g = Geometry;
         if (reg.ValueExists("Top")) g.Top = reg.ReadInteger("Top");
         if (reg.ValueExists("Left")) g.Left = reg.ReadInteger("Left");
@@ -192,6 +225,7 @@ void TfmMain::LoadSettings() {
     }
     fService = ResolveServiceSettings(fOptions.Service, stored, fProgramDir);
     fReadOnly = fService.ReadOnly;
+    fMqttSettings = ResolveMqttSettings(fOptions.Mqtt, storedMqtt, fService.ReadOnly);
     // The sibling's adapter choice is read whether or not the program's own key exists, and so are the
     // checksum constants of the installation's controllers, which both programs share.
     TChecksumKey checksum = kDefaultChecksumKey;
@@ -241,7 +275,16 @@ std::optional<std::string> TfmMain::ResolveFile(const std::string& document) con
     return file.string();
 }
 
+void TfmMain::AnswerMetrics(THttpResponseInfo& AResponseInfo) const {
+    TMetricsGauges gauges;
+    gauges.HttpConnectionsOpen = IdHTTPServer1.ConnectionCount();
+    gauges.StreamsOpen = fWebClients ? fWebClients->StreamCount() : 0;
+    AResponseInfo.ContentType = kMetricsContentType;
+    AResponseInfo.ContentText = Metrics().Text(gauges);
+}
+
 void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THttpResponseInfo& AResponseInfo) {
+    TRequestTally tally{AResponseInfo};
     if (!fService.Access.Allows(ARequestInfo.ClientIp)) {
         // Not counted, not logged, no file and no controller traffic: the client learns nothing.
         AResponseInfo.ResponseNo = 403;
@@ -259,19 +302,25 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
     const std::string& params = ARequestInfo.Params;
     if (params.empty()) {
         MyLog.AddLog("File request from " + ARequestInfo.ClientIp + ": " + ARequestInfo.Document);
+        tally.Kind = TRequestKind::File;
         if (const auto file = ResolveFile(ARequestInfo.Document)) {
             AResponseInfo.ContentType = ContentTypeOfFile(ARequestInfo.Document);  // by the name asked for
             AResponseInfo.ContentStream = std::make_unique<TContentFile>(*file);
+        } else if (ARequestInfo.Document == "/metrics") {  // a file of that name wins
+            tally.Kind = TRequestKind::Other;
+            AnswerMetrics(AResponseInfo);
         } else {
             AResponseInfo.ResponseNo = 404;
             AResponseInfo.ContentText = "The requested URL " + ARequestInfo.Document + " was not found on this server.";
         }
     } else if (IsLoginRequest(params)) {
         MyLog.AddLog("Login request from " + ARequestInfo.ClientIp + ": " + MaskPasswords(params));
+        tally.Kind = TRequestKind::Login;
         AResponseInfo.ContentType = "text/html";
         AResponseInfo.ContentText = "1";  // every login is accepted
     } else {
         MyLog.AddLog("HTTP request from " + ARequestInfo.ClientIp + ": " + params);
+        tally.Kind = TRequestKind::Variable;
         const std::shared_ptr<IRequestService> service = Service();  // held until the answer is made
         if (!service) {
             AResponseInfo.ResponseNo = 503;
@@ -288,6 +337,7 @@ void TfmMain::IdHTTPServer1CommandGet(const THttpRequestInfo& ARequestInfo, THtt
         query.GoneFlag = ARequestInfo.GoneFlag;
         if (fWebClients) {
             fWebClients->AnswerVariables(ARequestInfo, AResponseInfo, *service, query);
+            if (AResponseInfo.Stream) tally.Kind = TRequestKind::Stream;
         } else {
             const TVarAnswer answer = service->ReadVars(query);
             if (AnswerRefusedOrDropped(answer, AResponseInfo)) return;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/uRequestSafety.h"
+#include "app/uMqttOptions.h"
 #include "app/uRequestService.h"
 #include "app/uServiceOptions.h"
 #include "app/uWebClients.h"
@@ -43,6 +44,7 @@ struct TMainOptions {
     TServiceOptions Service;                    // --www, --log, --config, --allow, --read-only, --bind
     std::optional<std::string> AllowOriginOverride;  // --allow-origin: this run only, not saved
     std::optional<int> StreamIntervalOverride;       // --stream-interval: this run only, not saved
+    TMqttOptions Mqtt;                               // --mqtt...: this run only, not saved
     THttpLimits Limits;
 };
 
@@ -123,6 +125,8 @@ public:
     int StreamInterval() const { return fStreamInterval; }
     // Cross-origin rules and live streams in force (nullptr before FormCreate).
     const TWebClients* WebClients() const { return fWebClients.get(); }
+    // The MQTT publisher (nullptr while no broker is set).
+    const TMqttPublisher* MqttPublisher() const { return fMqtt.get(); }
     void SetHttpPort(uint16_t port) { fHttpPort = port; }
     TWindowGeometry Geometry;
 
@@ -135,6 +139,8 @@ private:
     // The file a document names, or nullopt when there is none to serve (missing, a folder, outside the
     // program folder, or one never served: see IsKeptFile).
     std::optional<std::string> ResolveFile(const std::string& document) const;
+    // GET /metrics: the server's metrics in the Prometheus text format.
+    void AnswerMetrics(THttpResponseInfo& AResponseInfo) const;
 
     TMainOptions fOptions;
     TRequestServiceFactory fFactory;
@@ -164,6 +170,8 @@ private:
     std::unique_ptr<TWebClients> fWebClients;  // stopped before the service it reads is freed
     std::unique_ptr<TRequestSafety> fSafety;   // the Host and write checks; set by FormCreate
     std::vector<std::string> fKeptFiles;       // never served by identity: log, settings, executables
+    std::optional<TMqttSettings> fMqttSettings;  // set by LoadSettings
+    std::unique_ptr<TMqttPublisher> fMqtt;       // stopped before the hub it listens to
     THttpListener IdHTTPServer1;  // declared last: stopped before the fields it serves are gone
 };
 

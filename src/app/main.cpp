@@ -76,6 +76,7 @@ int main(int argc, char** argv) {
         desktop.Main.Service = cl.Service;
         desktop.Main.AllowOriginOverride = cl.AllowOrigin;
         desktop.Main.StreamIntervalOverride = cl.StreamInterval;
+        desktop.Main.Mqtt = cl.Mqtt;
         desktop.ScreenshotDir = cl.ScreenshotDir.value_or("");
         return gui::RunDesktop(argc, argv, desktop, wake, stopSignals);
     }
@@ -87,6 +88,7 @@ int main(int argc, char** argv) {
     options.Service = cl.Service;
     options.AllowOriginOverride = cl.AllowOrigin;
     options.StreamIntervalOverride = cl.StreamInterval;
+    options.Mqtt = cl.Mqtt;
     TfmMain fmMain(options);
     fmMain.OnShowMessage = [](const std::string& text) { std::cerr << text << std::endl; };
     fmMain.OnNotice = [](const std::string& text) { std::cout << text << std::endl; };

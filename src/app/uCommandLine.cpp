@@ -58,6 +58,9 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             if (v && cl.Error.empty()) cl.StreamInterval = ms;
         } else if (arg == "--screenshot") {
             if (const auto v = value()) cl.ScreenshotDir = *v;
+        } else if (IsMqttOption(arg)) {
+            const std::string why = ReadMqttOption(arg, inlineValue.has_value(), value, cl.Mqtt);
+            if (!why.empty()) cl.Error = why;
         } else if (IsServiceOption(arg)) {
             const std::string why = ReadServiceOption(arg, inlineValue.has_value(), value, cl.Service);
             if (!why.empty()) cl.Error = why;
@@ -74,6 +77,8 @@ std::string UsageText() {
            "                       [--allow-origin LIST] [--stream-interval MS] [--parallel-controllers N]\n"
            "                       [--max-request-items N] [--max-request-controllers N]\n"
            "                       [--allow-host LIST] [--write-header] [--log-stale-answers]\n"
+           "                       [--mqtt URL] [--mqtt-prefix TEXT] [--mqtt-publish LIST] [--mqtt-interval MS]\n"
+           "                       [--mqtt-writes]\n"
            "\n"
            "Serves the variables of Zelto controllers on the local network over HTTP.\n"
            "\n"
@@ -86,7 +91,7 @@ std::string UsageText() {
            "                 for this run; not saved\n"
            "  --screenshot DIR  (with the window) kill -USR1 saves a picture of the window into DIR,\n"
            "                 kill -USR2 pictures of the window and the dialogs\n"
-           + ServiceUsageText() +
+           + ServiceUsageText() + MqttUsageText() +
            "  --help         print this text\n"
            "  --version      print the version\n";
 }

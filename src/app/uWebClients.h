@@ -59,6 +59,8 @@ public:
 
     const TCrossOrigin& CrossOrigin() const { return fCrossOrigin; }
     std::size_t StreamCount() const { return fHub.Count(); }
+    // The hub that reads for the streams; other publishers subscribe to it.
+    TStreamHub& Hub() { return fHub; }
 
 private:
     void AnswerIn(TAnswerFormat Format, const THttpRequestInfo& Request, THttpResponseInfo& Response,

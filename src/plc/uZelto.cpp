@@ -8,6 +8,7 @@
 #include "base/TextLines.h"
 #include "plc/uAlcCache.h"
 #include "plc/uProgramDate.h"
+#include "qlink/uExchangeObserver.h"
 #include "qlink/uQLink.h"
 #include "zip/uZipFile.h"
 
@@ -271,6 +272,7 @@ bool TZelto::ReadALC() {
     // A cache that does not unpack is as good as none.
     if (text.empty()) text = FetchAlcText();
     if (text.empty()) return false;
+    NoteAlcLoad(fNAD);
     fAllocFile = SplitLines(text);
     // Loaded, also when a line cannot be parsed: that error answers this request, and the variables before
     // the line serve the later ones until the program's transfer date changes.

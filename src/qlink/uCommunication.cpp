@@ -1,4 +1,5 @@
 #include "qlink/uCommunication.h"
+#include "qlink/uExchangeObserver.h"
 
 #include <algorithm>
 
@@ -105,6 +106,7 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
     if (fUDPDriver && fUDPDriver->Active()) fUDPDriver->TakeNewPort();
     const int answerSize = AnswerDataSize(Frame);
     bool answered = false;
+    bool sent = false;
     for (int attempt = 0; attempt < fNoRetries && !answered; ++attempt) {
         {
             // Ready for the answer before the request leaves, so that a quick answer is not missed. A
@@ -129,9 +131,11 @@ bool TCommunicator::SendFrame(std::span<const uint8_t> Frame) {
             if (!destination.empty() && (!fUDPDriver || !fUDPDriver->SendTo(Frame, destination, kQLinkPort)))
                 destination.clear();
             LogTransmit(destination, Frame);
+            sent = sent || !destination.empty();
         }
         answered = WaitForAnswer(fWaitTime);
     }
+    NoteExchange(fAskedNAD, answered ? TExchangeResult::Answered : sent ? TExchangeResult::Timeout : TExchangeResult::Refused);
     return answered;
 }
 

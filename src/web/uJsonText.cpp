@@ -36,7 +36,9 @@ std::string JsonNumber(double x) {
     return text;
 }
 
-std::string JsonValue(const TVarResult& r) {
+}  // namespace
+
+std::string JsonVarValue(const TVarResult& r) {
     switch (r.Kind) {
         case TValueKind::Number: return JsonNumber(r.Number);
         case TValueKind::Text: return JsonString(r.Text);
@@ -54,7 +56,7 @@ std::string JsonValue(const TVarResult& r) {
     return "null";
 }
 
-}  // namespace
+std::string VarErrorOf(const TVarResult& Result) { return Result.Error.empty() ? kUnknownVariable : Result.Error; }
 
 std::string JsonString(std::string_view Text) {
     std::string out;
@@ -82,10 +84,10 @@ std::string JsonString(std::string_view Text) {
 }
 
 std::string JsonVarEntry(const TVarResult& Result) {
-    std::string out = "{\"name\":" + JsonString(Result.Name) + ",\"value\":" + JsonValue(Result) +
+    std::string out = "{\"name\":" + JsonString(Result.Name) + ",\"value\":" + JsonVarValue(Result) +
                       ",\"description\":" + JsonString(Result.Description);
     if (Result.Kind == TValueKind::Missing)
-        out += ",\"error\":" + JsonString(Result.Error.empty() ? kUnknownVariable : Result.Error);
+        out += ",\"error\":" + JsonString(VarErrorOf(Result));
     return out + "}";
 }
 

@@ -13,6 +13,10 @@ namespace zelto {
 // The text as a JSON string, quotes included. A byte that is not part of a well-formed UTF-8 sequence is
 // taken as the Latin-1 character of its value, so the result is always valid UTF-8.
 std::string JsonString(std::string_view Text);
+// An entry's value as JSON: a number, a string, an array of numbers, or null when it has none.
+std::string JsonVarValue(const TVarResult& Result);
+// Why an entry has no value (kUnknownVariable when nothing more is known).
+std::string VarErrorOf(const TVarResult& Result);
 // One entry as a JSON object.
 std::string JsonVarEntry(const TVarResult& Result);
 // The whole answer: {"vars":[entries in order]}.

@@ -25,12 +25,49 @@ TStreamHub::~TStreamHub() { Stop(); }
 
 bool TStreamHub::HasRoom() const {
     std::lock_guard<std::mutex> lock(fLock);
-    return !fStopped && fSubscribers.size() < fOptions.MaxStreams;
+    return !fStopped && StreamCountLocked() < fOptions.MaxStreams;
 }
 
 std::size_t TStreamHub::Count() const {
     std::lock_guard<std::mutex> lock(fLock);
-    return fSubscribers.size();
+    return StreamCountLocked();
+}
+
+std::size_t TStreamHub::StreamCountLocked() const {
+    return static_cast<std::size_t>(std::count_if(fSubscribers.begin(), fSubscribers.end(), [](const auto& s) { return s->Stream != nullptr; }));
+}
+
+std::chrono::milliseconds TStreamHub::RoundLocked() const {
+    std::chrono::milliseconds round = fOptions.Interval;
+    for (const auto& s : fSubscribers) round = std::min(round, s->Interval);
+    return std::max(round, std::chrono::milliseconds(1));
+}
+
+TStreamHub::TListenerId TStreamHub::Subscribe(std::vector<std::string> Items, std::chrono::milliseconds Interval,
+                                              TListener Listener) {
+    auto s = std::make_unique<TSubscriber>();
+    s->Items = std::move(Items);
+    s->Listener = std::move(Listener);
+    s->Interval = Interval;
+    s->Due = std::chrono::steady_clock::now();
+    std::lock_guard<std::mutex> lock(fLock);
+    s->Id = fNextId++;
+    fSubscribers.push_back(std::move(s));
+    return fSubscribers.back()->Id;
+}
+
+void TStreamHub::Unsubscribe(TListenerId Id) {
+    std::lock_guard<std::mutex> lock(fLock);
+    std::erase_if(fSubscribers, [&](const auto& s) { return s->Listener && s->Id == Id; });
+}
+
+void TStreamHub::Resend(TListenerId Id) {
+    std::lock_guard<std::mutex> lock(fLock);
+    for (const auto& s : fSubscribers) {
+        if (!s->Listener || s->Id != Id) continue;
+        s->Sent.clear();
+        s->Due = std::chrono::steady_clock::now();
+    }
 }
 
 std::string TStreamHub::VarsEvent(const std::vector<std::string>& JsonEntries) {
@@ -48,9 +85,12 @@ TStreamHub::TOpenResult TStreamHub::Open(std::shared_ptr<THttpStream> Stream, co
         s->Sent.emplace(r.Name, entries.back());
     }
     s->LastSend = std::chrono::steady_clock::now();
+    s->Interval = fOptions.Interval;
+    s->Due = s->LastSend + s->Interval;
     std::lock_guard<std::mutex> lock(fLock);
+    s->Id = fNextId++;
     if (fStopped) return TOpenResult::Stopped;
-    if (fSubscribers.size() >= fOptions.MaxStreams) return TOpenResult::Full;
+    if (StreamCountLocked() >= fOptions.MaxStreams) return TOpenResult::Full;
     s->Stream->Send(VarsEvent(entries));
     fSubscribers.push_back(std::move(s));
     return TOpenResult::Opened;
@@ -65,7 +105,8 @@ void TStreamHub::Stop() {
     fWake.notify_all();
     if (fThread.joinable()) fThread.join();
     std::lock_guard<std::mutex> lock(fLock);
-    for (const auto& s : fSubscribers) s->Stream->Close();
+    for (const auto& s : fSubscribers)
+        if (s->Stream) s->Stream->Close();
     fSubscribers.clear();
 }
 
@@ -77,8 +118,8 @@ void TStreamHub::Run() {
         lock.unlock();
         Tick();
         lock.lock();
-        // The next round starts an interval after this one began; a round that took longer starts at once.
-        next += fOptions.Interval;
+        // The next round starts a round after this one began; a round that took longer starts at once.
+        next += RoundLocked();
         const auto now = std::chrono::steady_clock::now();
         if (next < now) next = now;
     }
@@ -86,17 +127,28 @@ void TStreamHub::Run() {
 
 void TStreamHub::Tick() {
     // Which items each controller is asked for; streams whose client left are dropped here.
+    // A subscriber is due when its time comes within half a round, so that one whose interval is a whole
+    // number of rounds is read every that many rounds, not one later.
     std::map<int64_t, std::vector<std::string>> groups;
+    std::set<TListenerId> due;
+    std::set<int64_t> named;  // the controllers any subscriber names, due or not
     {
         std::lock_guard<std::mutex> lock(fLock);
-        std::erase_if(fSubscribers, [](const auto& s) { return s->Stream->Closed(); });
+        std::erase_if(fSubscribers, [](const auto& s) { return s->Stream && s->Stream->Closed(); });
+        const auto soon = std::chrono::steady_clock::now() + RoundLocked() / 2;
         std::set<std::string> seen;
-        for (const auto& s : fSubscribers)
+        for (const auto& s : fSubscribers) {
+            for (const std::string& item : s->Items) named.insert(StreamGroupOf(item));
+            if (s->Due > soon) continue;
+            due.insert(s->Id);
             for (const std::string& item : s->Items)
                 if (seen.insert(item).second) groups[StreamGroupOf(item)].push_back(item);
+        }
     }
-    std::erase_if(fGroups, [&](const auto& g) { return !groups.contains(g.first); });
+    // A controller keeps its back-off while anyone names it, also through rounds in which nobody is due.
+    std::erase_if(fGroups, [&](const auto& g) { return !named.contains(g.first); });
     std::map<std::string, std::string> entries;
+    std::map<std::string, TVarResult> results;
     for (const auto& [key, items] : groups) {
         TGroupState& state = fGroups[key];
         if (std::chrono::steady_clock::now() < state.Due) continue;
@@ -104,9 +156,12 @@ void TStreamHub::Tick() {
         for (const std::string& item : items) query += (query.empty() ? "" : "&") + item;
         bool failed = false;
         try {
-            const TVarResults results = fReader(query);
-            for (const TVarResult& r : results) entries.emplace(r.Name, JsonVarEntry(r));
-            failed = key != kServerGroup && !results.empty() && std::all_of(results.begin(), results.end(), [](const auto& r) {
+            const TVarResults read = fReader(query);
+            for (const TVarResult& r : read) {
+                entries.emplace(r.Name, JsonVarEntry(r));
+                results.emplace(r.Name, r);
+            }
+            failed = key != kServerGroup && !read.empty() && std::all_of(read.begin(), read.end(), [](const auto& r) {
                 return r.Kind == TValueKind::Missing && r.Error != kUnknownVariable;
             });
         } catch (const std::exception&) {
@@ -122,7 +177,30 @@ void TStreamHub::Tick() {
     }
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard<std::mutex> lock(fLock);
-    std::erase_if(fSubscribers, [&](const auto& s) { return !SendChanges(*s, entries, now); });
+    // A listener unsubscribed meanwhile is gone; one subscribed meanwhile waits for the next round.
+    std::erase_if(fSubscribers, [&](const auto& s) {
+        if (!due.contains(s->Id)) return false;
+        s->Due = std::max(s->Due + s->Interval, now);
+        if (s->Listener) {
+            CallListener(*s, entries, results);
+            return false;
+        }
+        return !SendChanges(*s, entries, now);
+    });
+}
+
+void TStreamHub::CallListener(TSubscriber& S, const std::map<std::string, std::string>& Entries,
+                              const std::map<std::string, TVarResult>& Results) {
+    TVarResults changed;
+    for (const std::string& item : S.Items) {
+        const auto e = Entries.find(item);
+        if (e == Entries.end()) continue;
+        auto& sent = S.Sent[item];
+        if (sent == e->second) continue;
+        sent = e->second;
+        changed.push_back(Results.at(item));
+    }
+    if (!changed.empty()) S.Listener(changed);
 }
 
 bool TStreamHub::SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,

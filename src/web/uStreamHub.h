@@ -7,10 +7,15 @@
 // the connection. A stream whose client does not read is dropped by its own bound (THttpStream).
 // A controller that fails (no answer, no program, not running) is read less often, doubling the wait up
 // to kMaxBackOff, so that a page watching a switched-off controller does not cost a time-out every round.
+// Besides streams the hub feeds listeners (the MQTT publisher): a function, not a connection, that wants
+// its items every interval of its own and is handed the entries that changed. They share the rounds with
+// the streams: a controller is read once per round with the union of what every due subscriber wants.
 //
-// Threads: Open, Count, HasRoom and Stop may be called from any thread. The reader function runs on the
-// hub's one thread, never while the hub's own lock is held: it submits its reading to the controller
-// service like any request (and waits, like one, only for the controllers it names).
+// Threads: Open, Count, HasRoom, Subscribe, Unsubscribe, Resend and Stop may be called from any thread.
+// The reader function runs on the hub's one thread, never while the hub's own lock is held: it submits its
+// reading to the controller service like any request (and waits, like one, only for the controllers it
+// names). A listener runs on the hub's thread while the hub's lock is held: it must not call the hub, and
+// once Unsubscribe has returned it is not called again.
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -42,6 +47,11 @@ public:
 
     enum class TOpenResult { Opened, Full, Stopped };
 
+    // A listener is handed the entries of its items that changed since its last call (all of them the
+    // first time and after Resend), in the order of its items.
+    using TListener = std::function<void(const TVarResults& Changed)>;
+    using TListenerId = uint64_t;
+
     TStreamHub(TReader Reader, TOptions Options);
     ~TStreamHub();  // Stop
     TStreamHub(const TStreamHub&) = delete;
@@ -54,6 +64,11 @@ public:
     TOpenResult Open(std::shared_ptr<THttpStream> Stream, const std::string& Query, const TVarResults& First);
     // Streams open now.
     std::size_t Count() const;
+    // Adds a listener for Items (as a query names them), read every Interval (at the rounds' pace at best).
+    TListenerId Subscribe(std::vector<std::string> Items, std::chrono::milliseconds Interval, TListener Listener);
+    void Unsubscribe(TListenerId Id);
+    // The listener's next call carries every entry again, and comes with the next round.
+    void Resend(TListenerId Id);
     // Ends the reader and every stream (each after what is queued has been sent).
     void Stop();
 
@@ -64,7 +79,11 @@ public:
 
 private:
     struct TSubscriber {
-        std::shared_ptr<THttpStream> Stream;
+        std::shared_ptr<THttpStream> Stream;       // null for a listener
+        TListener Listener;
+        TListenerId Id = 0;                        // unique among the subscribers, streams too
+        std::chrono::milliseconds Interval{0};
+        std::chrono::steady_clock::time_point Due; // the first round at or after this reads for it
         std::vector<std::string> Items;            // as the query names them, in order
         std::map<std::string, std::string> Sent;   // item -> its entry as last sent
         std::chrono::steady_clock::time_point LastSend;
@@ -76,6 +95,12 @@ private:
     // Hands a subscriber the entries that differ from what it was sent; false when its stream has ended.
     bool SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,
                      std::chrono::steady_clock::time_point Now);
+    // Hands a listener its changed entries.
+    void CallListener(TSubscriber& S, const std::map<std::string, std::string>& Entries,
+                      const std::map<std::string, TVarResult>& Results);
+    // Streams among the subscribers; the time between rounds (the shortest interval of any subscriber).
+    std::size_t StreamCountLocked() const;
+    std::chrono::milliseconds RoundLocked() const;
 
     // When each controller is read next, and how many rounds in a row it failed.
     struct TGroupState {
@@ -90,6 +115,7 @@ private:
     std::condition_variable fWake;
     std::vector<std::unique_ptr<TSubscriber>> fSubscribers;
     bool fStopped = false;
+    TListenerId fNextId = 1;
     std::thread fThread;
 };
 

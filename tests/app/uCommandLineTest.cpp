@@ -50,6 +50,13 @@ TEST(CommandLine, ReadsEveryOption) {
          std::nullopt, false},
         {{"--allow-host", "http://plant.example/"}, false, false, false, std::nullopt, std::nullopt, true},
         {{"--write-header=1"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt", "mqtt://broker", "--mqtt-publish", "c10.temp, c10.table[2]", "--mqtt-interval=250", "--mqtt-writes",
+          "--mqtt-prefix", "site/a"}, false, false, false, std::nullopt, std::nullopt, false},
+        {{"--mqtt", "tcp://broker"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-publish", "c10.temp,sys.server_version"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-interval", "5"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-prefix", "a/#"}, false, false, false, std::nullopt, std::nullopt, true},
+        {{"--mqtt-writes=1"}, false, false, false, std::nullopt, std::nullopt, true},
     };
     for (const auto& c : cases) {
         const TCommandLine cl = ParseCommandLine(c.args);
@@ -74,6 +81,10 @@ TEST(CommandLine, ReadsEveryOption) {
     EXPECT_EQ(safety.Service.AllowHost, "plant.example");
     EXPECT_TRUE(safety.Service.WriteHeader);
     EXPECT_TRUE(safety.Service.LogStaleAnswers);
+    const TCommandLine mqtt = ParseCommandLine({"--mqtt=mqtts://[::1]:9883", "--mqtt-interval", "250", "--mqtt-writes"});
+    EXPECT_EQ(mqtt.Mqtt.Broker, "mqtts://[::1]:9883");
+    EXPECT_EQ(mqtt.Mqtt.Interval, 250);
+    EXPECT_TRUE(mqtt.Mqtt.Writes);
 }
 
 TEST(InstanceName, FileNameWithoutFolderAndBackslashesThenVersion) {

@@ -1,9 +1,11 @@
 #include "web/uStreamHub.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -177,4 +179,73 @@ TEST(StreamHub, BoundsDropAndKeepAlive) {
     hub.Stop();  // before the clients go: it ends their streams
     std::lock_guard<std::mutex> lock(idle.m);
     EXPECT_EQ(idle.received.substr(0, idle.received.find(TStreamHub::kKeepAlive)), "event: vars\ndata: {\"vars\":[{\"name\":\"c1.b\",\"value\":null,\"description\":\"\",\"error\":\"PLC not responding!\"}]}\n\n");
+}
+
+TEST(StreamHub, ListenersShareTheRoundsAndHearChangesOnly) {
+    TFakeControllers plc;
+    plc.Set("c10.temp", 21.5);
+    plc.Set("c10.level", 3);
+    TStreamHub hub([&](const std::string& q) { return plc.Read(q); }, {40ms, 256, 15000ms});
+    std::mutex m;
+    std::vector<std::map<std::string, std::string>> calls;
+    const auto listener = [&](const TVarResults& changed) {
+        std::map<std::string, std::string> call;
+        for (const TVarResult& r : changed) call[r.Name] = r.Kind == TValueKind::Number ? std::to_string(r.Number) : r.Error;
+        std::lock_guard<std::mutex> lock(m);
+        calls.push_back(call);
+    };
+    const auto callCount = [&] {
+        std::lock_guard<std::mutex> lock(m);
+        return calls.size();
+    };
+    const auto waitCalls = [&](std::size_t n) {
+        for (auto deadline = std::chrono::steady_clock::now() + 5s; std::chrono::steady_clock::now() < deadline;) {
+            if (callCount() >= n) return true;
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    };
+    // A listener faster than the streams sets the pace; one slower than it is read every fourth round.
+    const auto fast = hub.Subscribe({"c10.temp", "c10.level"}, 10ms, listener);
+    TClient stream;
+    ASSERT_EQ(hub.Open(stream.stream, "c10.temp", plc.Read("c10.temp")), TStreamHub::TOpenResult::Opened);
+    ASSERT_TRUE(waitCalls(1));
+    EXPECT_EQ(calls[0], (std::map<std::string, std::string>{{"c10.temp", "21.500000"}, {"c10.level", "3.000000"}}));
+
+    // One read of the controller per round, with the union of the items, whoever is due.
+    const std::size_t from = plc.Reads();
+    ASSERT_TRUE(plc.WaitReads(from, 12));
+    {
+        std::lock_guard<std::mutex> lock(plc.m);
+        for (std::size_t i = from; i < from + 12; ++i) EXPECT_EQ(plc.queries[i], "c10.temp&c10.level") << i;
+    }
+    EXPECT_EQ(callCount(), 1u);  // nothing changed
+    plc.Set("c10.level", 4.25);
+    ASSERT_TRUE(waitCalls(2));
+    EXPECT_EQ(calls[1], (std::map<std::string, std::string>{{"c10.level", "4.250000"}}));
+
+    // Resend hands every entry again; after Unsubscribe the listener hears nothing, and the streams'
+    // own rounds read only what the streams want.
+    hub.Resend(fast);
+    ASSERT_TRUE(waitCalls(3));
+    EXPECT_EQ(calls[2].size(), 2u);
+    hub.Unsubscribe(fast);
+    const std::size_t after = callCount();
+    plc.Set("c10.level", 5);
+    const std::size_t reads = plc.Reads();
+    ASSERT_TRUE(plc.WaitReads(reads, 3));
+    EXPECT_EQ(callCount(), after);
+    {
+        std::lock_guard<std::mutex> lock(plc.m);
+        EXPECT_EQ(plc.queries.back(), "c10.temp");
+    }
+    EXPECT_EQ(hub.Count(), 1u);
+
+    // A controller that does not answer is asked less and less often for a listener too, also when the
+    // listener is due only every other round.
+    hub.Subscribe({"c12.gone"}, 80ms, listener);
+    std::this_thread::sleep_for(1500ms);
+    hub.Stop();  // before the client goes: it ends its stream
+    EXPECT_LT(std::count(plc.queries.begin(), plc.queries.end(), "c12.gone"), 10);
+    EXPECT_GE(std::count(plc.queries.begin(), plc.queries.end(), "c12.gone"), 2);
 }
