@@ -4,7 +4,7 @@
 // port 8442), waits for the answer, and repeats a request that gets no answer. The controller commands are
 // methods of this class built on SendFrame.
 //
-// Threads: the owner's thread (in the server, the request thread that holds the request lock) calls every
+// Threads: the owner's thread (in the server, the request thread whose turn it is on this controller) calls every
 // public operation and SendFrame/WaitForAnswer. ReceiveDatagram is called one datagram at a time: by the
 // real socket on the owner's thread while it waits, by a socket with a thread of its own (a test's) on that
 // thread. They share the answer fields and the state; fLock guards them. The caller resets the fields and

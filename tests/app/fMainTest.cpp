@@ -495,16 +495,11 @@ TEST_F(HandlerTest, WithoutARequestServiceVariableRequestsGet503) {
     EXPECT_EQ(Handle("/", "username=a&password=").ContentText, "1");
 }
 
-TEST_F(HandlerTest, RequestsOverTheListenerRunOneAtATime) {
-    std::atomic<int> inside{0};
-    std::atomic<int> most{0};
+// Variable requests reach the service side by side (taking turns per controller is the controller
+// service's work); each is answered and counted exactly once.
+TEST_F(HandlerTest, RequestsOverTheListenerRunSideBySideAndCountOnceEach) {
     fFake->Answer = [&](const std::string& q) {
-        const int now = ++inside;
-        int seen = most;
-        while (now > seen && !most.compare_exchange_weak(seen, now)) {
-        }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));  // stands in for Q-link traffic
-        --inside;
         return q;
     };
     const uint16_t port = fMain->ListenerPort();
@@ -519,12 +514,11 @@ TEST_F(HandlerTest, RequestsOverTheListenerRunOneAtATime) {
         EXPECT_EQ(replies[i].Header("content-type"), "text/xml; charset=us-ascii");
         EXPECT_EQ(replies[i].Body, "c1.v" + std::to_string(i));
     }
-    EXPECT_EQ(most, 1);
     EXPECT_EQ(fMain->ReqCount(), 8);
     EXPECT_EQ(fMain->RequestStatus().LastReqUrl, "127.0.0.1");
 }
 
-TEST_F(HandlerTest, FilesAndLoginsAreServedWhileAVariableRequestWaitsForItsController) {
+TEST_F(HandlerTest, FilesLoginsAndOtherControllersAreServedWhileAVariableRequestWaitsForItsController) {
     std::mutex m;
     std::condition_variable changed;
     bool silent = true;  // the first controller asked does not answer until the test lets it
@@ -549,16 +543,15 @@ TEST_F(HandlerTest, FilesAndLoginsAreServedWhileAVariableRequestWaitsForItsContr
     EXPECT_EQ(file.Status, 200);
     EXPECT_EQ(file.Body, "<html>page</html>");
     EXPECT_EQ(login.Body, "1");
-    EXPECT_EQ(fFake->Calls().size(), 1u);  // the second variable request waits for the first
+    second.join();  // a request for another controller does not wait for the silent one
+    EXPECT_EQ(queued.Body, "c10.temp");
     {
         std::lock_guard<std::mutex> lock(m);
         silent = false;
         changed.notify_all();
     }
     first.join();
-    second.join();
     EXPECT_EQ(waiting.Body, "c99.temp");
-    EXPECT_EQ(queued.Body, "c10.temp");
     ASSERT_EQ(fFake->Calls().size(), 2u);
     EXPECT_EQ(fFake->Calls()[1].Query, "c10.temp");
     EXPECT_EQ(fMain->ReqCount(), 4);
