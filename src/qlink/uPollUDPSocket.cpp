@@ -192,7 +192,7 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
     if (size < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? TRead::Nothing : TRead::Failed;
     const TReceivedFacts facts = ReadControl(message);
     const TArrivalTime arrived = ArrivalTime(facts.Stamp);
-    if (!PortIsFresh(facts.Port, arrived)) return TRead::Delivered;  // read and dropped
+    if (!PortIsFresh(facts.Port, arrived)) return TRead::StalePort;  // read and dropped
     try {
         DeliverDatagram(std::span<const uint8_t>(buffer.data(), static_cast<std::size_t>(size)), Endpoint(from),
                         fLocal, arrived);
@@ -210,6 +210,10 @@ bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<boo
     while (!Done() && Active()) {
         const TRead got = read ? DeliverOne() : TRead::Nothing;
         if (got == TRead::Delivered) continue;
+        // The system gave this attempt a port that served an earlier request lately: nothing on it may
+        // count, so the attempt ends now and the next one leaves at once from another port, instead of
+        // waiting out the time-out for an answer that would be dropped.
+        if (got == TRead::StalePort) break;
         if (got == TRead::Failed) {
             // The socket is broken (it would fail again at once): nothing comes before the deadline.
             std::this_thread::sleep_until(Deadline);

@@ -10,7 +10,8 @@
 // find nobody there and the kernel drops them. The socket gives its port up (one system call) and the next
 // send binds it to a port the system chooses; the port becomes known with the first datagram that comes
 // to it (the kernel tells each datagram's destination). Should that be a port the socket used lately,
-// nothing that comes to it counts and the next attempt leaves from another one (taken as it comes).
+// nothing that comes to it counts, the wait ends at once and the next attempt leaves from another one
+// (taken as it comes), so a port that happens to repeat costs one more send, not a time-out.
 //
 // Threads: one thread at a time, the communicator's owner (the waiting thread).
 #include <array>
@@ -54,7 +55,7 @@ private:
     bool PortIsFresh(uint16_t Port, TArrivalTime Arrived);
     void Remember(uint16_t Port);
     // Reads and delivers one waiting datagram.
-    enum class TRead { Delivered, Nothing, Failed };
+    enum class TRead { Delivered, StalePort, Nothing, Failed };
     TRead DeliverOne();
 
     std::string fLocalAddress;  // configured; "" = all addresses
