@@ -357,10 +357,10 @@ void TfmMain::CountRequest(const THttpRequestInfo& ARequestInfo) {
 }
 
 std::string TfmMain::RestartListener(uint16_t port) {
-    IdHTTPServer1.Stop();
-    IdHTTPServer1.SetDefaultPort(port);
     try {
-        IdHTTPServer1.Start();
+        // Does not wait for requests in the handler: a controller that is slow to answer never holds the
+        // window; their answers find their connections closed.
+        IdHTTPServer1.Restart(port);
         fListenerError.clear();
     } catch (const EHttpListenerError& e) {
         fListenerError = e.what();

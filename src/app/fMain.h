@@ -95,8 +95,9 @@ public:
     bool ListenerActive() const { return IdHTTPServer1.Active(); }
     uint16_t ListenerPort() const { return IdHTTPServer1.BoundPort(); }
     uint16_t ListenerDefaultPort() const { return IdHTTPServer1.DefaultPort(); }
-    // Stops the listener and opens it on port. Returns the error text ("" when it opened); without success
-    // the program runs on without a listener.
+    // Closes the listener's connections and opens it on port, without waiting for the requests in the
+    // handler. Returns the error text ("" when it opened); without success the program runs on without a
+    // listener.
     std::string RestartListener(uint16_t port);
     // Creates a new request service on QLinkNetworkAdapter and puts it in the place of the old one; an
     // --adapter of this run ends here. Never waits for a request: requests in progress finish on the old

@@ -315,22 +315,45 @@ void THttpListener::Start() {
     fImpl = std::move(impl);
 }
 
-void THttpListener::Stop() {
-    if (!fImpl) return;
-    TImpl& impl = *fImpl;
+void THttpListener::CloseConnections(TImpl& impl) {
     std::promise<void> closed;
     asio::post(impl.Ioc, [&] {
         impl.CloseAll();
         closed.set_value();
     });
     closed.get_future().wait();
+}
+
+void THttpListener::Finish(TImpl& impl) {
     // Requests in the handler finish (their answers find the connection closed); queued ones are dropped.
     impl.Pool.Stop();
     impl.Queued.Stop();
     impl.Waker->Stop();
     impl.Ioc.stop();
     impl.IoThread.join();
-    fImpl.reset();
+}
+
+void THttpListener::Stop() {
+    if (fImpl) {
+        CloseConnections(*fImpl);
+        Finish(*fImpl);
+        fImpl.reset();
+    }
+    fRetiring.clear();  // each waits for its listener's last request
+}
+
+void THttpListener::Restart(uint16_t port) {
+    // Those that retired earlier and are done go now; the others keep running.
+    std::erase_if(fRetiring, [](const std::future<void>& f) {
+        return f.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    if (fImpl) {
+        CloseConnections(*fImpl);  // the port is free once this returns
+        std::shared_ptr<TImpl> old(std::move(fImpl));
+        fRetiring.push_back(std::async(std::launch::async, [old] { Finish(*old); }));
+    }
+    fDefaultPort = port;
+    Start();
 }
 
 bool THttpListener::Active() const { return fImpl != nullptr; }

@@ -21,13 +21,14 @@
 // the client closes or resets it, the request's GoneFlag is set and a request whose turn has not come yet
 // is dropped (not handed to the handler, nothing written).
 //
-// Threads: Start, Stop and the setters run on the owner's thread (the setters before Start); the
+// Threads: Start, Stop, Restart and the setters run on the owner's thread (the setters before Start); the
 // acceptor, the connection table and every connection live on the I/O thread; the handler runs on the
 // workers. Active, BoundPort and ConnectionCount may be called from any thread.
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -153,8 +154,13 @@ public:
     // port are already in use." when the port is taken, the system's text for other errors.
     void Start();
     // Stops accepting, closes every connection, drops the requests still waiting for the handler and waits
-    // until no request is in the handler any more.
+    // until no request is in the handler any more (also those a Restart left running).
     void Stop();
+    // Moves to another port without waiting for the handler: stops accepting, closes every connection and
+    // drops the requests still waiting, as Stop does, then opens `port` as Start does (throws as Start does;
+    // the listener is inactive then). Requests already in the handler run to their end in the background;
+    // their answers find the connection closed.
+    void Restart(uint16_t port);
     bool Active() const;
     uint16_t BoundPort() const;
     int ConnectionCount() const;  // connections counting against MaxConnections now, kept-alive ones included
@@ -167,6 +173,11 @@ private:
     uint16_t fDefaultPort = 80;
     std::string fBindAddress = "0.0.0.0";
     std::unique_ptr<TImpl> fImpl;
+    // Listeners a Restart closed, ending in the background once their last request has left the handler.
+    std::vector<std::future<void>> fRetiring;
+    // Closes impl's connections and acceptor; waits only for its I/O thread, which never blocks.
+    static void CloseConnections(TImpl& impl);
+    static void Finish(TImpl& impl);  // waits for the handler, then ends the threads
 };
 
 // "%41" becomes "A"; a "%" not followed by two hexadecimal digits stays as it is.

@@ -203,40 +203,55 @@ TEST_F(SetupTest, AVanishedAdapterStoresAnEmptyIdAndReplacesTheService) {
     EXPECT_EQ(fServices[1]->Calls()[0].Password, "old");
 }
 
-// The window never waits for a request: an adapter change while a request waits for a silent controller
-// returns at once; the request ends on the service it started on, and the next one gets the new service.
-TEST_F(SetupTest, AnAdapterChangeDoesNotWaitForARequestInProgress) {
-    std::mutex m;
-    std::condition_variable changed;
-    bool silent = true;
-    fServices[0]->Answer = [&](const std::string& q) {
-        std::unique_lock<std::mutex> lock(m);
-        changed.notify_all();
-        changed.wait(lock, [&] { return !silent; });
-        return q;
-    };
-    THttpReply waiting;
-    std::thread request([&] { waiting = Get(fMain->ListenerPort(), "/?c99.temp"); });
-    {
-        std::unique_lock<std::mutex> lock(m);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return fServices[0]->Calls().size() == 1; }));
+// The window never waits for a request: an adapter or port change while a request waits for a silent
+// controller returns at once; the request ends on the service it started on (a port change closes its
+// connection), and the next one gets the new service.
+TEST_F(SetupTest, AnAdapterOrPortChangeDoesNotWaitForARequestInProgress) {
+    for (const bool movePort : {false, true}) {
+        SCOPED_TRACE(movePort ? "adapter and port" : "adapter");
+        if (movePort) {
+            fMain.reset();  // saves its settings: the stored adapter is written after
+            WriteFileText(SiblingFile(), "EthernetAdapterID=lo\n");
+            Start({});
+        }
+        std::mutex m;
+        std::condition_variable changed;
+        bool silent = true;
+        fServices[0]->Answer = [&](const std::string& q) {
+            std::unique_lock<std::mutex> lock(m);
+            changed.notify_all();
+            changed.wait(lock, [&] { return !silent; });
+            return q;
+        };
+        THttpReply waiting;
+        std::thread request([&] { waiting = Get(fMain->ListenerPort(), "/?c99.temp"); });
+        {
+            std::unique_lock<std::mutex> lock(m);
+            ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return fServices[0]->Calls().size() == 1; }));
+        }
+        const auto start = std::chrono::steady_clock::now();
+        const uint16_t port = movePort ? FreePort() : fMain->ListenerPort();
+        const TSetupOutcome out = Run(true, [&](TSetupFields& f) {
+            f.fQLinkNetworkAdapterID = "eth7";
+            f.fHttpServerPort = std::to_string(port);
+        });
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        EXPECT_TRUE(out.ServiceReplaced);
+        EXPECT_EQ(out.ListenerRestarted, movePort);
+        EXPECT_EQ(fMain->ListenerPort(), port);
+        ASSERT_EQ(fServices.size(), 2u);
+        EXPECT_EQ(fMain->ZeltoServer(), fServices[1]);
+        EXPECT_EQ(fServices[1]->Adapter(), "eth7");
+        {
+            std::lock_guard<std::mutex> lock(m);
+            silent = false;
+            changed.notify_all();
+        }
+        request.join();
+        EXPECT_EQ(waiting.Body, movePort ? "" : "c99.temp");  // the old service is gone with its request
+        EXPECT_EQ(Get(port, "/?c1.x").Body, "<xml>c1.x</xml>");
+        EXPECT_EQ(fServices[1]->Calls().size(), 1u);
     }
-    const auto start = std::chrono::steady_clock::now();
-    const TSetupOutcome out = Run(true, [](TSetupFields& f) { f.fQLinkNetworkAdapterID = "eth7"; });
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-    EXPECT_TRUE(out.ServiceReplaced);
-    ASSERT_EQ(fServices.size(), 2u);
-    EXPECT_EQ(fMain->ZeltoServer(), fServices[1]);
-    EXPECT_EQ(fServices[1]->Adapter(), "eth7");
-    {
-        std::lock_guard<std::mutex> lock(m);
-        silent = false;
-        changed.notify_all();
-    }
-    request.join();
-    EXPECT_EQ(waiting.Body, "c99.temp");
-    EXPECT_EQ(Get(fMain->ListenerPort(), "/?c1.x").Body, "<xml>c1.x</xml>");
-    EXPECT_EQ(fServices[1]->Calls().size(), 1u);
 }
 
 TEST_F(SetupTest, TheDialogShowsTheAdapterInUseAndOnlyAnotherOneIsAChange) {

@@ -501,24 +501,40 @@ TEST_F(HttpListenerTest, PortThatCannotBeOpenedIsReported) {
     EXPECT_THROW(foreign.Start(), EHttpListenerError);
 }
 
-TEST_F(HttpListenerTest, StopWaitsForTheRequestInTheHandler) {
+// Stop waits for a request in the handler; a move to another port does not (the window that asks for it
+// must not wait for a slow controller), and the old request still runs to its end.
+TEST_F(HttpListenerTest, StopWaitsForTheRequestInTheHandlerARestartDoesNot) {
     TGate gate;
-    std::atomic<bool> handlerDone{false};
-    fHandler = [&](const THttpRequestInfo&, THttpResponseInfo&) {
-        gate.Pass();
-        handlerDone = true;
+    std::atomic<int> handlerDone{0};
+    fHandler = [&](const THttpRequestInfo& rq, THttpResponseInfo& rs) {
+        if (rq.Document == "/slow") gate.Pass();
+        rs.ContentText = "done";
+        ++handlerDone;
     };
     Start();
-    std::thread client([&] { Get(fPort, "/"); });
+    const uint16_t first = fPort;
+    std::thread client([&] { Get(first, "/slow"); });
     ASSERT_TRUE(gate.WaitForWaiting(1));
+    fListener->Restart(0);
+    fPort = fListener->BoundPort();
+    EXPECT_TRUE(fListener->Active());
+    EXPECT_NE(fPort, first);
+    EXPECT_EQ(handlerDone, 0) << "the restart waited for the handler";
+    EXPECT_LT(ConnectLocal(first), 0);
+    EXPECT_EQ(Get(fPort, "/").Body, "done") << "the new port serves while the old request runs";
+    client.join();  // its connection was closed by the restart
+
+    std::thread second([&] { Get(fPort, "/slow"); });
+    ASSERT_TRUE(gate.WaitForWaiting(2));
     std::atomic<bool> doneWhenStopped{false};
     std::thread stopper([&] {
         fListener->Stop();
-        doneWhenStopped = handlerDone.load();
+        doneWhenStopped = handlerDone.load() == 3;  // both slow requests, the old one included
     });
+    std::this_thread::sleep_for(50ms);
     gate.Release();
     stopper.join();
-    client.join();
+    second.join();
     EXPECT_TRUE(doneWhenStopped);
     EXPECT_FALSE(fListener->Active());
     EXPECT_LT(ConnectLocal(fPort), 0);
