@@ -263,14 +263,21 @@ std::optional<std::string> TfmMain::ResolveFile(const std::string& document) con
     for (const auto& segment : fs::path(document)) {
         if (segment == "..") return std::nullopt;  // never climbs, whatever the folders are
     }
-    std::error_code ec;
     // The folder's path followed by the document as it stands. Links are followed wherever they point: an
     // operator may link content into the folder, and a client cannot climb out without "..".
-    const fs::path file = fs::canonical(fs::path(fService.WebRoot + document), ec);
+    const std::string path = fService.WebRoot + document;
     struct stat found {};
-    if (ec || ::stat(file.c_str(), &found) != 0 || !S_ISREG(found.st_mode)) return std::nullopt;
+    if (::lstat(path.c_str(), &found) != 0) return std::nullopt;
     // The log, the settings (a settings folder may lie inside the web root), their copies and the program
-    // itself are not for clients to read, under any name.
+    // itself are not for clients to read, under any name. A plain file is told by its name, in this one
+    // call; a link or a file with several names by the identity of the file it is.
+    if (NamesDecide(document, found, fKeptFiles)) {
+        if (IsKeptFile(document, path, found, {})) return std::nullopt;
+        return path;
+    }
+    std::error_code ec;
+    const fs::path file = fs::canonical(fs::path(path), ec);
+    if (ec || ::stat(file.c_str(), &found) != 0 || !S_ISREG(found.st_mode)) return std::nullopt;
     if (IsKeptFile(document, file.string(), found, fKeptFiles)) return std::nullopt;
     return file.string();
 }

@@ -42,6 +42,12 @@ bool IsKeptFile(const std::string& Document, const std::string& File, const stru
     });
 }
 
+bool NamesDecide(const std::string& Document, const struct stat& Found, const std::vector<std::string>& KeptFiles) {
+    if (!S_ISREG(Found.st_mode) || Found.st_nlink != 1) return false;
+    const std::string name = FileName(Document);
+    return std::none_of(KeptFiles.begin(), KeptFiles.end(), [&](const std::string& kept) { return FileName(kept) == name; });
+}
+
 std::vector<std::string> OwnExecutables() {
     std::vector<std::string> files{ExecutablePath()};
     const std::string dir = ExecutableDir();

@@ -21,6 +21,12 @@ bool IsKeptName(std::string_view Name, std::string_view LogName);
 bool IsKeptFile(const std::string& Document, const std::string& File, const struct stat& Found,
                 const std::vector<std::string>& KeptFiles);
 
+// Whether the names alone decide for a file that lstat found under Document: a regular file with one name,
+// that is no link itself and whose name is not that of one of KeptFiles, cannot be one of them, since a
+// kept file with one name is reached only under its own name. Otherwise IsKeptFile must compare identities
+// with the file that the links lead to.
+bool NamesDecide(const std::string& Document, const struct stat& Found, const std::vector<std::string>& KeptFiles);
+
 // The program's executables beside the running one (ZeltoHttpServer, ZeltoSim).
 std::vector<std::string> OwnExecutables();
 

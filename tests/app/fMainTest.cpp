@@ -327,6 +327,7 @@ protected:
         fs::create_symlink("ZeltoHttpServer.log", Prog() + "/log-link");
         fs::create_hard_link(Prog() + "/ZeltoHttpServer.log", Prog() + "/sub/log.txt");
         fs::create_directory_symlink(fDir / "cfg", Prog() + "/cfg");  // a settings folder inside the web root
+        fs::create_directory_symlink(fs::path(ExecutablePath()).parent_path(), Prog() + "/bin");
         fMain = MakeMain();
         fMain->FormCreate();
         for (const std::string& settings : {OwnFile(), SiblingFile()})
@@ -364,6 +365,7 @@ TEST_F(HandlerTest, SortsRequestsIntoFilesLoginsAndVariables) {
     auto missing = [&](const std::string& doc) {
         return "The requested URL " + doc + " was not found on this server.";
     };
+    const std::string program = fs::path(ExecutablePath()).filename().string();
     const struct {
         std::string document, params;
         int status;
@@ -394,6 +396,7 @@ TEST_F(HandlerTest, SortsRequestsIntoFilesLoginsAndVariables) {
         {"/sub/page.html~", "", 404, "", missing("/sub/page.html~"), false},
         {"/sub/ZeltoSim", "", 404, "", missing("/sub/ZeltoSim"), false},
         {"/program", "", 404, "", missing("/program"), false},
+        {"/bin/" + program, "", 404, "", missing("/bin/" + program), false},  // the running program, by its folder
         {std::string("/page.html\0x", 12), "", 404, "", missing(std::string("/page.html\0x", 12)), false},
         {"/", "username=a&password=", 200, "text/html", "1", false},
         {"/x", "password=&username=", 200, "text/html", "1", false},
