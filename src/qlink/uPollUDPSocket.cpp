@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -90,7 +89,9 @@ uint16_t BoundPortOf(int Descriptor) {
 int TPollUDPSocket::OpenBound(TUDPEndpoint& Local) const {
     sockaddr_in binding{};
     if (!LocalBinding(fLocalAddress, binding)) return -1;
-    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    // A blocking socket: the wait for an answer is the read itself (with the socket's receive time-out), one
+    // system call; every other read and every send says MSG_DONTWAIT.
+    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (descriptor < 0) return -1;
     const int on = 1;
     // The kernel stamps each datagram as it comes in (the first socket of the system that asks switches the
@@ -113,6 +114,7 @@ bool TPollUDPSocket::Activate() {
     if (Active()) return true;
     fDescriptor = OpenBound(fLocal);
     if (!Active()) return false;
+    fWaitSet = {};
     fSent = false;
     fSuspect = false;
     Remember(fLocal.Port);
@@ -185,11 +187,8 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    ssize_t size = -1;
-    do {
-        size = ::recvmsg(fDescriptor, &message, 0);
-    } while (size < 0 && errno == EINTR);
-    if (size < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? TRead::Nothing : TRead::Failed;
+    const ssize_t size = ::recvmsg(fDescriptor, &message, 0);
+    if (size < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? TRead::Nothing : TRead::Failed;
     const TReceivedFacts facts = ReadControl(message);
     const TArrivalTime arrived = ArrivalTime(facts.Stamp);
     if (!PortIsFresh(facts.Port, arrived)) return TRead::StalePort;  // read and dropped
@@ -202,14 +201,28 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
     return TRead::Delivered;
 }
 
+bool TPollUDPSocket::SetWait(std::chrono::nanoseconds Left) {
+    // Setting the time-out is a system call of its own: a time-out within a millisecond of the one set is
+    // kept (the kernel counts it in its ticks anyway). A wait of less than a microsecond is none.
+    using namespace std::chrono;
+    const auto us = duration_cast<microseconds>(Left);
+    if (us <= microseconds::zero()) return false;
+    if (fWaitSet != microseconds::zero() && us <= fWaitSet + milliseconds(1) && us + milliseconds(1) >= fWaitSet)
+        return true;
+    const timeval tv{static_cast<time_t>(us.count() / 1000000), static_cast<suseconds_t>(us.count() % 1000000)};
+    if (::setsockopt(fDescriptor, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv) != 0) return false;
+    fWaitSet = us;
+    return true;
+}
+
 bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<bool()>& Done) {
     if (!Active()) return false;
-    // The wait begins with poll, not with a read: the answer has rarely come yet when the wait begins, and
-    // poll tells of datagrams that are queued already just as well. A system call is dear here.
-    bool read = false;
+    // The wait is the read: it returns with the first datagram, queued already or still to come, or with
+    // nothing when the time-out passes. A system call is dear here: one per datagram.
     while (!Done() && Active()) {
-        const TRead got = read ? DeliverOne() : TRead::Nothing;
-        if (got == TRead::Delivered) continue;
+        if (!SetWait(std::chrono::duration_cast<std::chrono::nanoseconds>(Deadline - std::chrono::steady_clock::now())))
+            break;  // the deadline has passed
+        const TRead got = DeliverOne();
         // The system gave this attempt a port that served an earlier request lately: nothing on it may
         // count, so the attempt ends now and the next one leaves at once from another port, instead of
         // waiting out the time-out for an answer that would be dropped.
@@ -219,13 +232,7 @@ bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<boo
             std::this_thread::sleep_until(Deadline);
             break;
         }
-        const auto left = Deadline - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) break;
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-        const timespec timeout{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-        pollfd wait{fDescriptor, POLLIN, 0};
-        if (::ppoll(&wait, 1, &timeout, nullptr) == 0) break;
-        read = true;
+        // Delivered, or nothing because the time-out passed or a signal came: the loop looks again.
     }
     return true;
 }
@@ -248,8 +255,8 @@ bool TPollUDPSocket::SendTo(std::span<const uint8_t> Datagram, const std::string
         fSecondChoice = true;
     }
     fSent = true;
-    const auto sent = ::sendto(fDescriptor, Datagram.data(), Datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                               sizeof to);
+    const auto sent = ::sendto(fDescriptor, Datagram.data(), Datagram.size(), MSG_DONTWAIT,
+                               reinterpret_cast<const sockaddr*>(&to), sizeof to);
     return sent == static_cast<ssize_t>(Datagram.size());
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The real UDP socket of the communicator: one plain non-blocking socket, one descriptor. It has no thread
-// of its own: the thread that waits for an answer reads the socket itself (ReceiveUntil, with poll and
-// recvmsg), so an answer reaches its waiter without passing through another thread, and a thousand open
+// The real UDP socket of the communicator: one plain socket, one descriptor. It has no thread of its own:
+// the thread that waits for an answer reads the socket itself (ReceiveUntil: a read that waits, with the
+// socket's receive time-out), so an answer reaches its waiter without passing through another thread, and a thousand open
 // controllers cost no thread at all. Datagrams that come while nobody waits stay in the socket until the
 // next wait. Each is delivered with the kernel's record of when it reached the host, so a late one is still
 // told from an answer to the request that follows.
@@ -15,6 +15,7 @@
 //
 // Threads: one thread at a time, the communicator's owner (the waiting thread).
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -54,9 +55,11 @@ private:
     // Learns the socket's port from a datagram sent to Port; false when nothing on it may count.
     bool PortIsFresh(uint16_t Port, TArrivalTime Arrived);
     void Remember(uint16_t Port);
-    // Reads and delivers one waiting datagram.
+    // Reads and delivers one datagram, waiting for one as long as the receive time-out says.
     enum class TRead { Delivered, StalePort, Nothing, Failed };
     TRead DeliverOne();
+    // Makes the receive time-out Left (within a millisecond); false when no time is left.
+    bool SetWait(std::chrono::nanoseconds Left);
 
     std::string fLocalAddress;  // configured; "" = all addresses
     int fDescriptor = -1;       // while active
@@ -64,6 +67,7 @@ private:
     bool fSuspect = false;      // the current port served an earlier request lately
     bool fSecondChoice = false; // the current port replaces one found to have served lately
     TArrivalTime fRenewedAt{};  // when the last port was given up
+    std::chrono::microseconds fWaitSet{};  // the receive time-out set on the socket (0: none yet)
     TUDPEndpoint fLocal;
     std::array<uint16_t, kRecentPorts> fRecent{};
     std::size_t fRecentNext = 0;
