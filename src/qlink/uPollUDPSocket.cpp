@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <time.h>
 #include <unistd.h>
@@ -174,7 +175,7 @@ bool TPollUDPSocket::PortIsFresh(uint16_t Port, TArrivalTime Arrived) {
     return !fSuspect;
 }
 
-TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
+TPollUDPSocket::TRead TPollUDPSocket::DeliverOne(bool Wait) {
     // One buffer per waiting thread, not per socket: a thousand idle sockets cost no buffer.
     thread_local std::array<uint8_t, kReceiveBufferSize> buffer;
     sockaddr_in from{};
@@ -187,7 +188,9 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
     message.msg_iovlen = 1;
     message.msg_control = control;
     message.msg_controllen = sizeof control;
-    const ssize_t size = ::recvmsg(fDescriptor, &message, 0);
+    // Without Wait the read never blocks: a datagram poll reported may still be dropped by the kernel (a
+    // bad checksum), and then there is nothing to read.
+    const ssize_t size = ::recvmsg(fDescriptor, &message, Wait ? 0 : MSG_DONTWAIT);
     if (size < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? TRead::Nothing : TRead::Failed;
     const TReceivedFacts facts = ReadControl(message);
     const TArrivalTime arrived = ArrivalTime(facts.Stamp);
@@ -203,7 +206,8 @@ TPollUDPSocket::TRead TPollUDPSocket::DeliverOne() {
 
 bool TPollUDPSocket::SetWait(std::chrono::nanoseconds Left) {
     // Setting the time-out is a system call of its own: a time-out within a millisecond of the one set is
-    // kept (the kernel counts it in its ticks anyway). A wait of less than a microsecond is none.
+    // kept (the kernel counts it in its ticks anyway), so most sockets set it once. A wait of less than a
+    // microsecond is none.
     using namespace std::chrono;
     const auto us = duration_cast<microseconds>(Left);
     if (us <= microseconds::zero()) return false;
@@ -216,13 +220,27 @@ bool TPollUDPSocket::SetWait(std::chrono::nanoseconds Left) {
 }
 
 bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<bool()>& Done) {
+    using namespace std::chrono;
     if (!Active()) return false;
-    // The wait is the read: it returns with the first datagram, queued already or still to come, or with
-    // nothing when the time-out passes. A system call is dear here: one per datagram.
     while (!Done() && Active()) {
-        if (!SetWait(std::chrono::duration_cast<std::chrono::nanoseconds>(Deadline - std::chrono::steady_clock::now())))
-            break;  // the deadline has passed
-        const TRead got = DeliverOne();
+        const auto left = duration_cast<nanoseconds>(Deadline - steady_clock::now());
+        if (left <= nanoseconds::zero()) break;
+        // Most of the wait is the read itself, bounded by the socket's receive time-out: one system call,
+        // and an answer rarely takes long. That time-out runs on the kernel's coarse timer, which may fire
+        // an eighth late, so it stops short of the deadline; the last stretch is waited with poll, whose
+        // timer is precise, and a silent controller's time-out ends when it should.
+        const auto coarse = left - (left / 8 + milliseconds(10));
+        TRead got = TRead::Nothing;
+        if (coarse >= milliseconds(1) && SetWait(coarse)) {
+            got = DeliverOne(true);
+        } else {
+            const timespec timeout{static_cast<time_t>(left.count() / 1000000000),
+                                   static_cast<long>(left.count() % 1000000000)};
+            pollfd wait{fDescriptor, POLLIN, 0};
+            const int ready = ::ppoll(&wait, 1, &timeout, nullptr);
+            if (ready == 0 || (ready < 0 && errno != EINTR)) break;
+            if (ready > 0) got = DeliverOne(false);
+        }
         // The system gave this attempt a port that served an earlier request lately: nothing on it may
         // count, so the attempt ends now and the next one leaves at once from another port, instead of
         // waiting out the time-out for an answer that would be dropped.
@@ -232,7 +250,7 @@ bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<boo
             std::this_thread::sleep_until(Deadline);
             break;
         }
-        // Delivered, or nothing because the time-out passed or a signal came: the loop looks again.
+        // Delivered, or nothing because a time-out passed or a signal came: the loop looks again.
     }
     return true;
 }

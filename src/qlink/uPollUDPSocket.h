@@ -1,10 +1,11 @@
 #pragma once
 // The real UDP socket of the communicator: one plain socket, one descriptor. It has no thread of its own:
-// the thread that waits for an answer reads the socket itself (ReceiveUntil: a read that waits, with the
-// socket's receive time-out), so an answer reaches its waiter without passing through another thread, and a thousand open
-// controllers cost no thread at all. Datagrams that come while nobody waits stay in the socket until the
-// next wait. Each is delivered with the kernel's record of when it reached the host, so a late one is still
-// told from an answer to the request that follows.
+// the thread that waits for an answer reads the socket itself (ReceiveUntil: a read that waits, bounded
+// by the socket's receive time-out, and poll for the last stretch before the deadline), so an answer
+// reaches its waiter without passing through another thread, and a thousand open controllers cost no
+// thread at all. Datagrams that come while nobody waits stay in the socket until the next wait. Each is
+// delivered with the kernel's record of when it reached the host, so a late one is still told from an
+// answer to the request that follows.
 //
 // TakeNewPort moves the socket to a fresh local port: answers that are still on their way to the old port
 // find nobody there and the kernel drops them. The socket gives its port up (one system call) and the next
@@ -55,9 +56,9 @@ private:
     // Learns the socket's port from a datagram sent to Port; false when nothing on it may count.
     bool PortIsFresh(uint16_t Port, TArrivalTime Arrived);
     void Remember(uint16_t Port);
-    // Reads and delivers one datagram, waiting for one as long as the receive time-out says.
+    // Reads and delivers one datagram; with Wait, waits for one as long as the receive time-out says.
     enum class TRead { Delivered, StalePort, Nothing, Failed };
-    TRead DeliverOne();
+    TRead DeliverOne(bool Wait);
     // Makes the receive time-out Left (within a millisecond); false when no time is left.
     bool SetWait(std::chrono::nanoseconds Left);
 
