@@ -227,9 +227,10 @@ bool TPollUDPSocket::ReceiveUntil(TArrivalTime Deadline, const std::function<boo
         if (left <= nanoseconds::zero()) break;
         // Most of the wait is the read itself, bounded by the socket's receive time-out: one system call,
         // and an answer rarely takes long. That time-out runs on the kernel's coarse timer, which may fire
-        // an eighth late, so it stops short of the deadline; the last stretch is waited with poll, whose
-        // timer is precise, and a silent controller's time-out ends when it should.
-        const auto coarse = left - (left / 8 + milliseconds(10));
+        // an eighth late and two ticks more (20 ms at 100 ticks a second), so it stops short of the
+        // deadline by that much; the last stretch is waited with poll, whose timer is precise, and a
+        // silent controller's time-out ends when it should.
+        const auto coarse = left - (left / 8 + milliseconds(20));
         TRead got = TRead::Nothing;
         if (coarse >= milliseconds(1) && SetWait(coarse)) {
             got = DeliverOne(true);
