@@ -12,6 +12,8 @@ import threading
 import time
 import urllib.parse
 
+from benchproc import rss_kib
+
 base, server_pid, samples = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 host, port = urllib.parse.urlsplit(base).hostname, urllib.parse.urlsplit(base).port
 HEALTHY = "c10.w"
@@ -35,14 +37,6 @@ def get(query, source="127.0.0.1", accept=None, timeout=10):
             data += chunk
     status = int(data.split(b" ", 2)[1]) if data.startswith(b"HTTP/") else 0
     return status, time.perf_counter() - start
-
-
-def rss_kib():
-    with open("/proc/%d/status" % server_pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def healthy(n):
@@ -159,12 +153,12 @@ figure("8 clients on 8 controllers against 1 client", "%.2fx (%.0f/s vs %.0f/s)"
 
 # 60 000 names of unknown controllers, 1000 to a request (64 controllers each).
 before_median = healthy(samples)[0]
-rss_before = rss_kib()
+rss_before = rss_kib(server_pid)
 worst = 0.0
 for r in range(60):
     query = "&".join("c%d.sys.x" % (1000 + r * 64 + i % 64) for i in range(1000))
     worst = max(worst, get(query, timeout=60)[1])
-growth = (rss_kib() - rss_before) / 1024.0
+growth = (rss_kib(server_pid) - rss_before) / 1024.0
 after_median = healthy(samples)[0]
 figure("60000 names of unknown controllers: RSS growth", "%.2f MiB" % growth, growth < 8)
 figure("60000 names: slowest request of 1000", "%.3f s" % worst, worst <= 1)

@@ -14,11 +14,8 @@ server=$build/bin/ZeltoHttpServer
 sim=$build/bin/ZeltoSim
 [ -x "$server" ] && [ -x "$sim" ] || { echo "build ZeltoHttpServer and ZeltoSim first ($build/bin)"; exit 2; }
 
-if [ "${ZELTO_BENCH_NETNS:-}" != 1 ]; then
-  if [ "$(id -u)" = 0 ]; then ns=(unshare -n); else ns=(unshare -rn); fi
-  exec env ZELTO_BENCH_NETNS=1 timeout 300 "${ns[@]}" "$0" "$@"
-fi
-ip link set lo up
+. bench/lib.sh
+bench_private_network 300 "$0" "$@"
 ulimit -n 4096 2>/dev/null || true
 
 . tests/background.sh

@@ -1,6 +1,20 @@
-# Helpers shared by scripts/bench.sh and the scripts it calls (bench/streams.sh): reading the clients'
-# key=value lines, arithmetic on their figures, and the rows of the one table the run prints.
+# Helpers shared by scripts/bench.sh and the scripts of bench/: a network namespace of their own, reading
+# the clients' key=value lines, arithmetic on their figures, and the rows of the one table the run prints.
 # Source it; BENCH_ROWS names the file that collects the rows.
+
+# bench_private_network SECONDS COMMAND...: outside its namespace, runs COMMAND (the script itself, "$0"
+# "$@") again in a network namespace of its own (unshare -n, or -rn when not root) for at most SECONDS and
+# does not return; inside, brings the loopback adapter up. Nothing a script sends leaves the machine.
+bench_private_network() {
+  local seconds=$1
+  shift
+  if [ "${ZELTO_BENCH_NETNS:-}" != 1 ]; then
+    local ns=(unshare -n)
+    [ "$(id -u)" = 0 ] || ns=(unshare -rn)
+    exec env ZELTO_BENCH_NETNS=1 timeout "$seconds" "${ns[@]}" "$@"
+  fi
+  ip link set lo up
+}
 
 # bench_kv LINE KEY: the value of KEY in a "key=value key=value" line ("" when absent).
 bench_kv() {

@@ -15,11 +15,8 @@ sim=$build/bin/ZeltoSim
 [ -x "$server" ] && [ -x "$sim" ] || { echo "build ZeltoHttpServer and ZeltoSim first ($build/bin)"; exit 2; }
 command -v mosquitto >/dev/null || { echo "mosquitto is not installed (scripts/deps.sh installs it)"; exit 2; }
 
-if [ "${ZELTO_BENCH_NETNS:-}" != 1 ]; then
-  if [ "$(id -u)" = 0 ]; then ns=(unshare -n); else ns=(unshare -rn); fi
-  exec env ZELTO_BENCH_NETNS=1 timeout 300 "${ns[@]}" "$0" "$@"
-fi
-ip link set lo up
+. bench/lib.sh
+bench_private_network 300 "$0" "$@"
 
 . tests/background.sh
 . tests/wait_for.sh

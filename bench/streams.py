@@ -16,6 +16,8 @@ import time
 import urllib.parse
 import urllib.request
 
+from benchproc import rss_kib
+
 base, server_pid, interval_ms = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 host, port = urllib.parse.urlsplit(base).hostname, urllib.parse.urlsplit(base).port
 QUERY = "c10.temp&c10.level&c10.trim"
@@ -27,14 +29,6 @@ def udp_out():
     with open("/proc/net/snmp") as f:
         rows = [line.split() for line in f if line.startswith("Udp:")]
     return int(rows[1][rows[0].index("OutDatagrams")])
-
-
-def rss_kib():
-    with open("/proc/%d/status" % server_pid) as f:
-        for line in f:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return 0
 
 
 def get(query):
@@ -158,7 +152,7 @@ def target(name, ok):
 
 
 get(QUERY)  # loads the controller's variable list
-rss_before = rss_kib()
+rss_before = rss_kib(server_pid)
 warm_median, warm_p95 = timed_requests(200)
 print("warm one-variable request without streams: median %.2f ms, p95 %.2f ms" % (warm_median, warm_p95))
 
@@ -217,7 +211,7 @@ streams.open(156)
 streams.pump(5.0, lambda: all(s.events for s in streams.all))
 opened = sum(1 for s in streams.all if s.status == 200 and s.events)
 streams.pump(2.0)
-rss_after = rss_kib()
+rss_after = rss_kib(server_pid)
 extra = Stream(streams.sel)
 streams.all.append(extra)
 streams.pump(3.0, lambda: extra.status != 0)

@@ -141,30 +141,14 @@ void TfmMain::FormCreate() {
     // place then.
     fWebClients = std::make_unique<TWebClients>(
         fOptions.AllowOriginOverride.value_or(fAllowOrigin),
-        StreamIntervalOf(fOptions.StreamIntervalOverride.value_or(fStreamInterval)), [this](const std::string& q) {
-            const auto service = Service();
-            if (!service) return TVarResults{};
-            TVarQuery query;
-            query.Params = q;
-            query.Password = QLinkPassword();
-            query.ReadOnly = true;
-            query.Counted = false;
-            return service->ReadResults(query).Results;
-        });
+        StreamIntervalOf(fOptions.StreamIntervalOverride.value_or(fStreamInterval)),
+        [this](const std::string& q) { return ResultsOf(q, true, false); });
     if (fMqttSettings) {
         // A write from the broker takes the path of an HTTP write: a request value with the password and the
         // read-only switch, through the service's checks (the read-only rule of the variable list among them).
         fMqtt = std::make_unique<TMqttPublisher>(
             *fMqttSettings, fWebClients->Hub(),
-            [this](const std::string& q) {
-                const auto service = Service();
-                if (!service) return TVarResults{};
-                TVarQuery query;
-                query.Params = q;
-                query.Password = QLinkPassword();
-                query.ReadOnly = fReadOnly;
-                return service->ReadResults(query).Results;
-            },
+            [this](const std::string& q) { return ResultsOf(q, fReadOnly, true); },
             [](const std::string& text) { std::cerr << "ZeltoHttpServer: " << text << std::endl; });
     }
     IdHTTPServer1.SetDefaultPort(fOptions.PortOverride.value_or(fHttpPort));
@@ -394,6 +378,17 @@ void TfmMain::ReplaceZeltoServer() {
 std::shared_ptr<IRequestService> TfmMain::Service() const {
     std::lock_guard<std::mutex> lock(fServiceLock);
     return fZeltoServer;
+}
+
+TVarResults TfmMain::ResultsOf(const std::string& params, bool readOnly, bool counted) const {
+    const auto service = Service();
+    if (!service) return {};
+    TVarQuery query;
+    query.Params = params;
+    query.Password = QLinkPassword();
+    query.ReadOnly = readOnly;
+    query.Counted = counted;
+    return service->ReadResults(query).Results;
 }
 
 std::array<std::optional<TControllerStatus>, 3> TfmMain::LastAccessList() const {

@@ -109,6 +109,9 @@ public:
     IRequestService* ZeltoServer() const { return Service().get(); }
     // The request service in place now, held for as long as the caller keeps it.
     std::shared_ptr<IRequestService> Service() const;
+    // The entries of a variable request that no client sent (the streams' reads, a write from the broker),
+    // run on the service in place with the password in force; none without a service.
+    TVarResults ResultsOf(const std::string& params, bool readOnly, bool counted) const;
     // Copies of the controllers of the latest variable request, for the status display.
     std::array<std::optional<TControllerStatus>, 3> LastAccessList() const;
 

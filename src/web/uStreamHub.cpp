@@ -189,22 +189,7 @@ void TStreamHub::Tick() {
     });
 }
 
-void TStreamHub::CallListener(TSubscriber& S, const std::map<std::string, std::string>& Entries,
-                              const std::map<std::string, TVarResult>& Results) {
-    TVarResults changed;
-    for (const std::string& item : S.Items) {
-        const auto e = Entries.find(item);
-        if (e == Entries.end()) continue;
-        auto& sent = S.Sent[item];
-        if (sent == e->second) continue;
-        sent = e->second;
-        changed.push_back(Results.at(item));
-    }
-    if (!changed.empty()) S.Listener(changed);
-}
-
-bool TStreamHub::SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,
-                             std::chrono::steady_clock::time_point Now) {
+std::vector<std::string> TStreamHub::TakeChanged(TSubscriber& S, const std::map<std::string, std::string>& Entries) {
     std::vector<std::string> changed;
     for (const std::string& item : S.Items) {
         const auto e = Entries.find(item);
@@ -212,8 +197,22 @@ bool TStreamHub::SendChanges(TSubscriber& S, const std::map<std::string, std::st
         auto& sent = S.Sent[item];
         if (sent == e->second) continue;
         sent = e->second;
-        changed.push_back(e->second);
+        changed.push_back(item);
     }
+    return changed;
+}
+
+void TStreamHub::CallListener(TSubscriber& S, const std::map<std::string, std::string>& Entries,
+                              const std::map<std::string, TVarResult>& Results) {
+    TVarResults changed;
+    for (const std::string& item : TakeChanged(S, Entries)) changed.push_back(Results.at(item));
+    if (!changed.empty()) S.Listener(changed);
+}
+
+bool TStreamHub::SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,
+                             std::chrono::steady_clock::time_point Now) {
+    std::vector<std::string> changed;
+    for (const std::string& item : TakeChanged(S, Entries)) changed.push_back(Entries.at(item));
     if (!changed.empty()) {
         S.LastSend = Now;
         return S.Stream->Send(VarsEvent(changed));

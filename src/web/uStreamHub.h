@@ -95,6 +95,9 @@ private:
     // Hands a subscriber the entries that differ from what it was sent; false when its stream has ended.
     bool SendChanges(TSubscriber& S, const std::map<std::string, std::string>& Entries,
                      std::chrono::steady_clock::time_point Now);
+    // The subscriber's items whose entries differ from what it was last given, in its order; marks them
+    // as given.
+    static std::vector<std::string> TakeChanged(TSubscriber& S, const std::map<std::string, std::string>& Entries);
     // Hands a listener its changed entries.
     void CallListener(TSubscriber& S, const std::map<std::string, std::string>& Entries,
                       const std::map<std::string, TVarResult>& Results);

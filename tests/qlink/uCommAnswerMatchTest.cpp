@@ -102,6 +102,19 @@ public:
     void SetNoRetries(int Value) { fNoRetries = Value; }
 };
 
+// The program's socket, for controller 10 on a one-address adapter: the first ping goes to 127.0.0.1
+// itself, nothing is broadcast.
+class TLoopbackCommunicator : public TTestCommunicator {
+public:
+    TLoopbackCommunicator() : TTestCommunicator(std::make_unique<TPollUDPSocket>()) {
+        SetEthAdapter(&fLo);
+        SetZeltoNAD(10);
+    }
+
+private:
+    TEthernetAdapterInfo fLo{"lo", "Loopback lo", "127.0.0.1", "255.255.255.255"};
+};
+
 // The answer to a random read of one 4-byte item (with Extra more bytes, or Extra < 0 fewer).
 std::vector<uint8_t> ValueAnswer(uint32_t Value, int Extra = 0) {
     std::vector<uint8_t> data(4);
@@ -117,11 +130,7 @@ TEST(AnswerMatching, OnlyTheWaitingRequestsOwnAnswerBecomesItsValue) {
     ZELTO_REQUIRE_PRIVATE_NETWORK();
     TPlannedController controller;
     ASSERT_TRUE(controller.Ok());
-    // A one-address adapter: the first ping goes to 127.0.0.1 itself, nothing is broadcast.
-    TEthernetAdapterInfo lo("lo", "Loopback lo", "127.0.0.1", "255.255.255.255");
-    TTestCommunicator comm(std::make_unique<TPollUDPSocket>());
-    comm.SetEthAdapter(&lo);
-    comm.SetZeltoNAD(10);
+    TLoopbackCommunicator comm;
     ASSERT_TRUE(comm.Open());
     controller.Plan({{BuildAnswerFrame(10, kServerNAD, 0, {}), false, false}});
     ASSERT_TRUE(comm.Connect());
@@ -188,10 +197,7 @@ TEST(AnswerMatching, FewPortsToGiveStillAnswer) {
 
     TPlannedController controller;
     ASSERT_TRUE(controller.Ok());
-    TEthernetAdapterInfo lo("lo", "Loopback lo", "127.0.0.1", "255.255.255.255");
-    TTestCommunicator comm(std::make_unique<TPollUDPSocket>());
-    comm.SetEthAdapter(&lo);
-    comm.SetZeltoNAD(10);
+    TLoopbackCommunicator comm;
     ASSERT_TRUE(comm.Open());
     const uint16_t address[] = {0x0040};
     for (uint32_t i = 1; i <= 20; ++i) {
